@@ -1,0 +1,4 @@
+// The show: real clock, real audio, a window.
+int WinMain();
+
+int main() { return WinMain(); }
