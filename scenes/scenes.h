@@ -33,6 +33,14 @@ void renderBranchSculpture(int t, float s);
 // Scene 4's line picture, also drawn by scene 6.
 extern IDirect3DTexture8* cityLineTexture;
 
-// Brings every scene's per-run state (first-frame flags, beat marks,
-// counters) back to its start values, so tests and tools can replay a scene.
-void resetSceneState();
+// Each scene's per-run state (first-frame flag, beat marks, counters) back
+// to its start values, so tests and tools can replay a scene. Resources made
+// by the precalculation are not touched.
+void resetMetaballsState();
+void resetModelEchoesState();
+void resetWaveWhirlState();
+void resetCityClipsState();
+void resetCubeFieldState();
+void resetKnotSpritesState();
+void resetVideoPanelState();
+void resetBranchSculptureState();
