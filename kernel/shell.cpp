@@ -1,0 +1,90 @@
+// Entry, window procedure and main loop of the show; see shell.h.
+// Depends on: dgl (dglInit, dglSwapBuffers), kernel/loader (loadAndPrecalc),
+// kernel/timeline, kernel/messages, resources/files, platform (window, clock).
+#include "kernel/shell.h"
+
+#include "dgl/dgl.h"
+#if __has_include("kernel/loader.h")
+#include "kernel/loader.h"
+#else
+void loadAndPrecalc(HWND window);
+#endif
+#include "kernel/messages.h"
+#include "kernel/timeline.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "resources/files.h"
+
+#include <cstring>
+
+DisplaySettings getDisplaySettings() { return DisplaySettings{"gfxcore", 640, 480, true, 0.0f}; }
+
+LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CLOSE)
+        fatalExit(nullptr);
+    if (message == WM_KEYDOWN && wParam == VK_ESCAPE) {
+        platformSendMessage(window, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    // Taps during loading arrive before the tap log exists: they are ignored.
+    if (message == WM_KEYDOWN && wParam == VK_SPACE && tapLog != 0) {
+        const char* line = formatMessage("Smacked: %d.\r\n", lastFrameTime);
+        writeToFile(tapLog, line, static_cast<DWORD>(std::strlen(line)));
+    }
+    return platformDefWindowProc(window, message, wParam, lParam);
+}
+
+void createShellWindow(const DisplaySettings& settings)
+{
+    // The windowed mode's class cursor is the arrow with the hourglass; full
+    // screen has none.
+    if (!platformRegisterClass(WINDOW_CLASS_NAME, windowProc, !settings.fullscreen))
+        fatalExit("Can not register window class.");
+    windowClassRegistered = true;
+    mainWindow =
+        platformCreateWindow(WINDOW_CLASS_NAME, settings.title, settings.width, settings.height, settings.fullscreen);
+    if (mainWindow == nullptr)
+        fatalExit("Can not create window.");
+    platformShowWindow(mainWindow);
+    dglInit(mainWindow, settings.width, settings.height, settings.fullscreen);
+}
+
+void startShow(const DisplaySettings& settings)
+{
+    if (settings.fullscreen)
+        platformHideCursor();
+    tapLog = createFile("spaceTimes.log");
+    const char* header = formatMessage("spacebarsmackertiminigsystemlog (hoho!)\r\n");
+    writeToFile(tapLog, header, static_cast<DWORD>(std::strlen(header)));
+    showStartInstant = timeGetTime();
+    showStartOffsetMs = static_cast<int>(settings.startOffset * 1000.0f);
+}
+
+void drainMessages(HWND window)
+{
+    MSG message;
+    while (platformPeekMessage(&message, window, 0, 0, PM_REMOVE))
+        platformDispatchMessage(&message);
+}
+
+void runMainLoopTurn()
+{
+    drainMessages(mainWindow);
+    // Unsigned 32-bit difference: survives the clock's wrap.
+    int timeMs = static_cast<int>(static_cast<DWORD>(showStartOffsetMs) + (timeGetTime() - showStartInstant));
+    float timeSeconds = static_cast<float>(timeMs * 0.001);
+    Timeline(timeMs, timeSeconds);
+    lastFrameTime = timeMs;
+    dglSwapBuffers();
+}
+
+int WinMain()
+{
+    DisplaySettings settings = getDisplaySettings();
+    createShellWindow(settings);
+    loadAndPrecalc(mainWindow);
+    startShow(settings);
+    for (;;)
+        runMainLoopTurn();
+}
