@@ -1,0 +1,52 @@
+// The OpenGL implementation of the 3D API subset (platform/d3d8.h) and the
+// hooks that drivers (show, capture tool, benchmarks, tests) use on it.
+//
+// The device draws with fixed-function OpenGL (compatibility profile) on the
+// SDL window passed to CreateDevice. Every target is a framebuffer object:
+// the back buffer is an internal colour texture with its own 16-bit depth
+// renderbuffer; Present draws it into the window (aspect kept, black bars)
+// and swaps. Clip control is upper-left / zero-to-one, so row 0 of every
+// target is its top row, like a locked texture.
+//
+// Contract for drivers:
+// - glDeviceSetRenderScale before CreateDevice: the back buffer becomes
+//   640N x 480N (the present parameters' size times N), render-target
+//   textures and depth surfaces N times their size, lines N pixels wide.
+//   Coordinates seen by the renderer do not change.
+// - glDeviceSetPresentHook: called after each Present with the finished back
+//   buffer as RGB bytes, top row first, tightly packed (width * 3 per row).
+// - Counters count what reached GL since the last Present (current) and
+//   during the frame that the last Present finished (lastFrame).
+//
+// Depends on: SDL2 (context, swap), OpenGL 2.1 + framebuffer objects,
+// GL_ARB_clip_control, GL_NV_fog_distance (range fog; eye-plane fog without it).
+#pragma once
+
+#include "platform/d3d8.h"
+
+#include <cstdint>
+
+IDirect3D8* glDirect3DCreate8(UINT sdkVersion);
+
+using GlPresentHook = void (*)(const std::uint8_t* rgb, int width, int height, void* user);
+
+// Null switches the read-back off (the default: no read-back cost).
+void glDeviceSetPresentHook(GlPresentHook hook, void* user);
+
+// 1 to 8; values outside are clamped. Takes effect at the next CreateDevice.
+void glDeviceSetRenderScale(int scale);
+int glDeviceRenderScale();
+
+struct GlDeviceCounters {
+    std::uint32_t draws;          // draw calls issued to GL
+    std::uint32_t primitives;     // primitives drawn
+    std::uint32_t stateChanges;   // GL state calls (enables, functions, binds, matrices, lights, ...)
+    std::uint32_t textureUploads; // glTexSubImage2D calls
+    std::uint32_t bufferUploads;  // vertex/index buffer and streaming buffer uploads
+    std::uint32_t uploadedBytes;  // bytes handed to GL by the uploads above
+    std::uint32_t clears;
+    std::uint32_t frames;         // Presents since the device was created
+};
+
+GlDeviceCounters glDeviceCounters();          // since the last Present
+GlDeviceCounters glDeviceLastFrameCounters(); // the frame the last Present finished
