@@ -39,13 +39,11 @@ void markScratchMemory() { scratchMark = blockCount; }
 
 void freeScratchMemory()
 {
-    // A mark above the count (the table was emptied since) frees nothing.
     for (int i = scratchMark; i < blockCount; i++) {
         std::free(blocks[i]);
         blocks[i] = nullptr;
     }
-    if (scratchMark < blockCount)
-        blockCount = scratchMark;
+    blockCount = scratchMark;
 }
 
 int memoryBlockCount() { return blockCount; }
