@@ -1,0 +1,308 @@
+// Video clip layer on FFmpeg: stream information, the bitmap layout, frame
+// exact access in any order, decode-once caching, and bad files.
+#include "platform/video.h"
+#include "tests/support/test_clips.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::string makeClip(const std::string& name, const TestClip& clip)
+{
+    const std::string path = testClipPath(name);
+    std::string error;
+    EXPECT_TRUE(writeTestClip(path, clip, error)) << error;
+    return path;
+}
+
+std::vector<char> readBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const std::vector<char>& bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+BITMAPINFOHEADER headerOf(const BYTE* bitmap)
+{
+    BITMAPINFOHEADER header;
+    std::memcpy(&header, bitmap, sizeof(header));
+    return header;
+}
+
+// The frame number a bitmap shows, read from the grey middle row.
+int frameShown(const BYTE* bitmap)
+{
+    const BITMAPINFOHEADER header = headerOf(bitmap);
+    const int stride = (header.biWidth * 3 + 3) & ~3;
+    const BYTE* middle = bitmap + sizeof(header) + (header.biHeight / 2) * stride + (header.biWidth / 2) * 3;
+    return testClipIndexOfGrey(middle[1]);
+}
+
+struct OpenClip {
+    VideoStream* stream = nullptr;
+    VideoFrameReader* reader = nullptr;
+    AVISTREAMINFOA info = {};
+};
+
+OpenClip openClip(const std::string& path)
+{
+    OpenClip clip;
+    clip.stream = videoOpenStream(path.c_str());
+    EXPECT_NE(clip.stream, nullptr) << path;
+    if (clip.stream != nullptr) {
+        EXPECT_EQ(videoStreamInfo(clip.stream, &clip.info, sizeof(clip.info)), S_OK);
+        clip.reader = videoFrameReaderOpen(clip.stream);
+        EXPECT_NE(clip.reader, nullptr);
+    }
+    return clip;
+}
+
+// Requests the frames in order and checks each one shows its own number.
+void expectFramesInOrder(const OpenClip& clip, const std::vector<int>& order, const char* what)
+{
+    for (int index : order) {
+        const BYTE* bitmap = videoGetFrame(clip.reader, index);
+        ASSERT_NE(bitmap, nullptr) << what << " frame " << index;
+        EXPECT_EQ(frameShown(bitmap), index) << what;
+    }
+}
+
+std::vector<int> forwards(int count)
+{
+    std::vector<int> order(count);
+    for (int i = 0; i < count; ++i) {
+        order[i] = i;
+    }
+    return order;
+}
+
+std::vector<int> backwards(int count)
+{
+    std::vector<int> order = forwards(count);
+    std::reverse(order.begin(), order.end());
+    return order;
+}
+
+std::vector<int> shuffled(int count, unsigned seed)
+{
+    std::vector<int> order = forwards(count);
+    std::shuffle(order.begin(), order.end(), std::mt19937(seed));
+    return order;
+}
+
+TEST(VideoClip, StreamInformationAndBitmapLayout)
+{
+    TestClip settings;
+    settings.width = 50; // 150 bytes a row, padded to 152
+    settings.height = 48;
+    settings.frames = 7;
+    settings.rate = 15;
+    const OpenClip clip = openClip(makeClip("layout.avi", settings));
+    ASSERT_NE(clip.reader, nullptr);
+
+    EXPECT_EQ(clip.info.fccType, VIDEO_STREAM_TYPE_VIDS);
+    EXPECT_EQ(clip.info.dwRate / clip.info.dwScale, 15u);
+    EXPECT_EQ(clip.info.dwLength, 7u);
+    EXPECT_EQ(clip.info.rcFrame.right, 50);
+    EXPECT_EQ(clip.info.rcFrame.bottom, 48);
+
+    const BYTE* bitmap = videoGetFrame(clip.reader, 3);
+    ASSERT_NE(bitmap, nullptr);
+    const BITMAPINFOHEADER header = headerOf(bitmap);
+    EXPECT_EQ(header.biSize, 40u);
+    EXPECT_EQ(header.biWidth, 50);
+    EXPECT_EQ(header.biHeight, 48);
+    EXPECT_EQ(header.biPlanes, 1);
+    EXPECT_EQ(header.biBitCount, 24);
+    EXPECT_EQ(header.biCompression, 0u);
+    EXPECT_EQ(header.biSizeImage, 152u * 48u);
+
+    // Bottom-up rows of blue, green, red bytes: the first row in memory is
+    // the picture's bottom (blue band), the last its top (red band).
+    const BYTE* pixels = bitmap + 40;
+    const BYTE* bottomRow = pixels;
+    const BYTE* topRow = pixels + 47 * 152;
+    for (int x : {0, 25, 49}) {
+        EXPECT_GT(bottomRow[x * 3 + 0], 200) << x;
+        EXPECT_LT(bottomRow[x * 3 + 2], 60) << x;
+        EXPECT_LT(topRow[x * 3 + 0], 60) << x;
+        EXPECT_GT(topRow[x * 3 + 2], 200) << x;
+    }
+    EXPECT_EQ(frameShown(bitmap), 3);
+
+    EXPECT_EQ(videoGetFrame(clip.reader, -1), nullptr);
+    EXPECT_EQ(videoGetFrame(clip.reader, 7), nullptr);
+    EXPECT_EQ(videoStreamInfo(nullptr, nullptr, 140), E_FAIL);
+    videoReleaseStream(clip.stream);
+}
+
+struct CodecCase {
+    const char* name;
+    TestCodec codec;
+    int keyInterval;
+};
+
+class VideoCodecs : public ::testing::TestWithParam<CodecCase> {};
+
+TEST_P(VideoCodecs, FrameExactForwardsBackwardsAndRandom)
+{
+    TestClip settings;
+    settings.codec = GetParam().codec;
+    settings.keyInterval = GetParam().keyInterval;
+    settings.frames = 30;
+    const std::string path = makeClip(std::string(GetParam().name) + ".avi", settings);
+
+    OpenClip clip = openClip(path);
+    ASSERT_NE(clip.reader, nullptr);
+    ASSERT_EQ(clip.info.dwLength, 30u);
+    expectFramesInOrder(clip, forwards(30), "forwards");
+    videoReleaseStream(clip.stream);
+
+    clip = openClip(path);
+    ASSERT_NE(clip.reader, nullptr);
+    expectFramesInOrder(clip, backwards(30), "backwards");
+    videoReleaseStream(clip.stream);
+
+    clip = openClip(path);
+    ASSERT_NE(clip.reader, nullptr);
+    expectFramesInOrder(clip, shuffled(30, 7), "random");
+    expectFramesInOrder(clip, shuffled(30, 8), "random, cached");
+    videoReleaseStream(clip.stream);
+}
+
+// The show plays a clip forwards, then backwards, over and over: once every
+// frame has been seen nothing is decoded again.
+TEST_P(VideoCodecs, PingPongDecodesEachFrameOnce)
+{
+    TestClip settings;
+    settings.codec = GetParam().codec;
+    settings.keyInterval = GetParam().keyInterval;
+    settings.frames = 24;
+    const std::string path = makeClip(std::string(GetParam().name) + "-pingpong.avi", settings);
+
+    for (bool startBackwards : {false, true}) {
+        OpenClip clip = openClip(path);
+        ASSERT_NE(clip.reader, nullptr);
+        for (int swing = 0; swing < 4; ++swing) {
+            const bool reverse = (swing % 2 == 1) != startBackwards;
+            expectFramesInOrder(clip, reverse ? backwards(24) : forwards(24), "ping-pong");
+        }
+        EXPECT_EQ(videoDecodedFrameCount(clip.reader), 24u) << "starting backwards: " << startBackwards;
+        videoReleaseStream(clip.stream);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, VideoCodecs,
+                         ::testing::Values(CodecCase{"mjpeg", TestCodec::Mjpeg, 1},
+                                           CodecCase{"mpeg4", TestCodec::Mpeg4, 5},
+                                           CodecCase{"mpeg4_bframes", TestCodec::Mpeg4BFrames, 6}),
+                         [](const ::testing::TestParamInfo<CodecCase>& info) { return info.param.name; });
+
+TEST(VideoClip, BadFilesFailCleanly)
+{
+    EXPECT_EQ(videoOpenStream(nullptr), nullptr);
+    EXPECT_EQ(videoOpenStream(testClipPath("missing.avi").c_str()), nullptr);
+    EXPECT_EQ(videoFrameReaderOpen(nullptr), nullptr);
+    EXPECT_EQ(videoGetFrame(nullptr, 0), nullptr);
+    videoReleaseStream(nullptr);
+
+    const std::string empty = testClipPath("empty.avi");
+    writeBytes(empty, {});
+    EXPECT_EQ(videoOpenStream(empty.c_str()), nullptr);
+
+    std::mt19937 random(3);
+    std::vector<char> garbage(20000);
+    for (char& byte : garbage) {
+        byte = static_cast<char>(random());
+    }
+    const std::string garbagePath = testClipPath("garbage.avi");
+    writeBytes(garbagePath, garbage);
+    EXPECT_EQ(videoOpenStream(garbagePath.c_str()), nullptr);
+
+    // A sound file has no video stream.
+    std::vector<char> wave = {'R', 'I', 'F', 'F', 36 + 8, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,
+                              0, 1, 0, 1, 0, 0x44, (char)0xAC, 0, 0, (char)0x88, 0x58, 1, 0, 2, 0, 16, 0, 'd', 'a',
+                              't', 'a', 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::string wavePath = testClipPath("sound.avi");
+    writeBytes(wavePath, wave);
+    EXPECT_EQ(videoOpenStream(wavePath.c_str()), nullptr);
+}
+
+// A damaged clip may open with what it still holds, but every frame request
+// either delivers a whole bitmap or fails; nothing is read out of bounds.
+TEST(VideoClip, DamagedClipsNeverDeliverBrokenFrames)
+{
+    TestClip settings;
+    settings.codec = TestCodec::Mpeg4;
+    settings.keyInterval = 4;
+    settings.frames = 16;
+    const std::vector<char> whole = readBytes(makeClip("whole.avi", settings));
+    ASSERT_GT(whole.size(), 2000u);
+
+    std::vector<std::vector<char>> damaged;
+    for (std::size_t length : {whole.size() / 2, whole.size() - 7, std::size_t{300}, std::size_t{12}}) {
+        damaged.emplace_back(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+    std::mt19937 random(11);
+    for (int variant = 0; variant < 6; ++variant) {
+        std::vector<char> corrupt = whole;
+        for (int hit = 0; hit < 40; ++hit) {
+            corrupt[random() % corrupt.size()] = static_cast<char>(random());
+        }
+        damaged.push_back(corrupt);
+    }
+    for (std::size_t i = 0; i < damaged.size(); ++i) {
+        const std::string path = testClipPath("damaged.avi");
+        writeBytes(path, damaged[i]);
+        VideoStream* stream = videoOpenStream(path.c_str());
+        if (stream == nullptr) {
+            continue;
+        }
+        AVISTREAMINFOA info = {};
+        ASSERT_EQ(videoStreamInfo(stream, &info, sizeof(info)), S_OK);
+        EXPECT_LE(info.dwLength, 16u) << i;
+        VideoFrameReader* reader = videoFrameReaderOpen(stream);
+        for (int index = -1; reader != nullptr && index <= static_cast<int>(info.dwLength); ++index) {
+            const BYTE* bitmap = videoGetFrame(reader, index);
+            if (bitmap != nullptr) {
+                const BITMAPINFOHEADER header = headerOf(bitmap);
+                EXPECT_EQ(header.biWidth, 64);
+                EXPECT_EQ(header.biHeight, 48);
+                EXPECT_EQ(header.biBitCount, 24);
+            }
+        }
+        videoReleaseStream(stream);
+    }
+}
+
+// A header that claims an absurd frame size is refused before anything is
+// allocated for it.
+TEST(VideoClip, AbsurdFrameSizeIsRefused)
+{
+    std::vector<char> bytes = readBytes(makeClip("absurd.avi", TestClip{}));
+    const std::string marker = "strf";
+    auto found = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+    ASSERT_NE(found, bytes.end());
+    // strf chunk: id, size, then the bitmap header (biSize, biWidth, biHeight).
+    const std::size_t widthAt = static_cast<std::size_t>(found - bytes.begin()) + 12;
+    const std::int32_t absurd = 1 << 20;
+    std::memcpy(&bytes[widthAt], &absurd, 4);
+    std::memcpy(&bytes[widthAt + 4], &absurd, 4);
+    const std::string path = testClipPath("absurd.avi");
+    writeBytes(path, bytes);
+    EXPECT_EQ(videoOpenStream(path.c_str()), nullptr);
+}
+
+} // namespace
