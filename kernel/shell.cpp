@@ -4,11 +4,7 @@
 #include "kernel/shell.h"
 
 #include "dgl/dgl.h"
-#if __has_include("kernel/loader.h")
 #include "kernel/loader.h"
-#else
-void loadAndPrecalc(HWND window);
-#endif
 #include "kernel/messages.h"
 #include "kernel/timeline.h"
 #include "platform/clock.h"
