@@ -1,6 +1,8 @@
 // MP4 capture writer on FFmpeg; see video_encoder.h.
 #include "platform/video_encoder.h"
 
+#include <algorithm>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -281,4 +283,52 @@ bool videoEncoderClose(VideoEncoder* encoder, std::string& error)
     }
     freeEncoder(encoder);
     return ok;
+}
+
+bool probeMediaFile(const char* path, MediaInfo& info, std::string& error)
+{
+    AVFormatContext* input = nullptr;
+    int result = avformat_open_input(&input, path, nullptr, nullptr);
+    if (result < 0) {
+        error = describe(path, result);
+        return false;
+    }
+    result = avformat_find_stream_info(input, nullptr);
+    if (result < 0) {
+        error = describe(path, result);
+        avformat_close_input(&input);
+        return false;
+    }
+    int videoIndex = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    int audioIndex = av_find_best_stream(input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (videoIndex >= 0) {
+        AVCodecParameters* parameters = input->streams[videoIndex]->codecpar;
+        info.width = parameters->width;
+        info.height = parameters->height;
+        info.videoCodec = avcodec_get_name(parameters->codec_id);
+    }
+    if (audioIndex >= 0) {
+        info.hasAudio = true;
+        info.audioCodec = avcodec_get_name(input->streams[audioIndex]->codecpar->codec_id);
+    }
+    std::int64_t videoEnd = 0;
+    std::int64_t audioEnd = 0;
+    AVPacket* packet = av_packet_alloc();
+    while (packet != nullptr && av_read_frame(input, packet) >= 0) {
+        std::int64_t end = packet->pts + packet->duration;
+        if (packet->stream_index == videoIndex) {
+            ++info.videoFrames;
+            videoEnd = std::max(videoEnd, end);
+        } else if (packet->stream_index == audioIndex) {
+            audioEnd = std::max(audioEnd, end);
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    if (videoIndex >= 0)
+        info.videoSeconds = static_cast<double>(videoEnd) * av_q2d(input->streams[videoIndex]->time_base);
+    if (audioIndex >= 0)
+        info.audioSeconds = static_cast<double>(audioEnd) * av_q2d(input->streams[audioIndex]->time_base);
+    avformat_close_input(&input);
+    return true;
 }

@@ -27,3 +27,17 @@ bool videoEncoderAddFrame(VideoEncoder* encoder, const std::uint8_t* rgb, std::s
 // Flushes, writes the remaining sound up to the end of the video, closes the
 // file and frees the encoder (also after a failure).
 bool videoEncoderClose(VideoEncoder* encoder, std::string& error);
+
+// What a media file holds, for checking captures.
+struct MediaInfo {
+    int width = 0;
+    int height = 0;
+    long long videoFrames = 0;   // frames counted by demuxing
+    double videoSeconds = 0.0;
+    bool hasAudio = false;
+    double audioSeconds = 0.0;
+    std::string videoCodec;
+    std::string audioCodec;
+};
+
+bool probeMediaFile(const char* path, MediaInfo& info, std::string& error);
