@@ -1,0 +1,442 @@
+// OpenGL device resources: textures (lockable memory copy uploaded on
+// unlock; render-target textures with their framebuffer object), surfaces,
+// depth renderbuffers, vertex and index buffer objects.
+// Depends on: platform/gl_internal.h (OpenGL).
+#include "platform/gl_internal.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+bool glTextureFormat(D3DFORMAT format, GLint* internalFormat, GLenum* pixelFormat, GLenum* pixelType,
+                     int* bytesPerPixel)
+{
+    switch (format) {
+    case D3DFMT_A8R8G8B8: // B, G, R, A bytes in memory
+        *internalFormat = GL_RGBA8;
+        *pixelFormat = GL_BGRA;
+        *pixelType = GL_UNSIGNED_BYTE;
+        *bytesPerPixel = 4;
+        return true;
+    case D3DFMT_X8R8G8B8: // the fourth byte is ignored: alpha reads as one
+        *internalFormat = GL_RGB8;
+        *pixelFormat = GL_BGRA;
+        *pixelType = GL_UNSIGNED_BYTE;
+        *bytesPerPixel = 4;
+        return true;
+    case D3DFMT_R5G6B5: // 16-bit words, red in the top bits
+        *internalFormat = GL_RGB565;
+        *pixelFormat = GL_RGB;
+        *pixelType = GL_UNSIGNED_SHORT_5_6_5;
+        *bytesPerPixel = 2;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------- surfaces
+
+ULONG GlSurface::AddRef()
+{
+    if (container != nullptr)
+        return container->AddRef();
+    return ++refs;
+}
+
+ULONG GlSurface::Release()
+{
+    if (container != nullptr)
+        return container->Release();
+    ULONG left = --refs;
+    if (left == 0) {
+        if (owner != nullptr) {
+            GlDevice* device = owner;
+            device->makeCurrent();
+            device->removeResource(this);
+            destroyGl();
+        }
+        delete this;
+    }
+    return left;
+}
+
+HRESULT GlSurface::GetDesc(D3DSURFACE_DESC* out)
+{
+    if (out == nullptr)
+        return D3DERR_INVALIDCALL;
+    *out = desc;
+    return S_OK;
+}
+
+void GlSurface::destroyGl()
+{
+    if (framebuffer != 0) {
+        glCacheForgetFramebuffer(framebuffer);
+        glDeleteFramebuffers(1, &framebuffer);
+        framebuffer = 0;
+    }
+    if (renderbuffer != 0) {
+        glDeleteRenderbuffers(1, &renderbuffer);
+        renderbuffer = 0;
+    }
+}
+
+void GlSurface::forgetBindings()
+{
+    GlDevice* device = owner;
+    if (device == nullptr)
+        return;
+    if (isDepth) {
+        if (device->depthTarget == this)
+            device->depthTarget = nullptr;
+        // Colour targets that had this depth attached must attach again:
+        // the renderbuffer's name can come back for another surface.
+        if (device->backBuffer.attachedDepth == renderbuffer)
+            device->backBuffer.attachedDepth = ~0u;
+        for (GlResource* resource : device->resources) {
+            GlTexture* texture = dynamic_cast<GlTexture*>(resource);
+            if (texture != nullptr && texture->level.attachedDepth == renderbuffer)
+                texture->level.attachedDepth = ~0u;
+        }
+    } else if (device->colorTarget == this) {
+        device->colorTarget = &device->backBuffer;
+        device->dirtyTarget = true;
+    }
+}
+
+// ---------------------------------------------------------------- textures
+
+ULONG GlTexture::AddRef() { return ++refs; }
+
+ULONG GlTexture::Release()
+{
+    ULONG left = --refs;
+    if (left == 0) {
+        if (owner != nullptr) {
+            GlDevice* device = owner;
+            device->makeCurrent();
+            device->removeResource(this);
+            destroyGl();
+        }
+        delete this;
+    }
+    return left;
+}
+
+HRESULT GlTexture::GetLevelDesc(UINT levelIndex, D3DSURFACE_DESC* desc)
+{
+    if (levelIndex != 0 || desc == nullptr)
+        return D3DERR_INVALIDCALL;
+    *desc = level.desc;
+    return S_OK;
+}
+
+HRESULT GlTexture::GetSurfaceLevel(UINT levelIndex, IDirect3DSurface8** surface)
+{
+    if (surface == nullptr)
+        return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (levelIndex != 0)
+        return D3DERR_INVALIDCALL;
+    *surface = &level;
+    AddRef();
+    return S_OK;
+}
+
+HRESULT GlTexture::LockRect(UINT levelIndex, D3DLOCKED_RECT* lockedRect, const RECT* rect, DWORD flags)
+{
+    // Render targets live in GL only (the default pool): not lockable.
+    if (levelIndex != 0 || lockedRect == nullptr || locked || (usage & D3DUSAGE_RENDERTARGET) != 0)
+        return D3DERR_INVALIDCALL;
+    RECT area{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    if (rect != nullptr) {
+        if (rect->left < 0 || rect->top < 0 || rect->right > area.right || rect->bottom > area.bottom ||
+            rect->left >= rect->right || rect->top >= rect->bottom)
+            return D3DERR_INVALIDCALL;
+        area = *rect;
+    }
+    int pitch = static_cast<int>(width) * bytesPerPixel;
+    lockedRect->Pitch = pitch;
+    lockedRect->pBits = pixels.data() + static_cast<size_t>(area.top) * pitch + area.left * bytesPerPixel;
+    locked = true;
+    lockReadOnly = (flags & D3DLOCK_READONLY) != 0;
+    lockRect = area;
+    return S_OK;
+}
+
+HRESULT GlTexture::UnlockRect(UINT levelIndex)
+{
+    if (levelIndex != 0 || !locked)
+        return D3DERR_INVALIDCALL;
+    locked = false;
+    if (lockReadOnly || owner == nullptr)
+        return S_OK;
+    GLint internalFormat = 0;
+    GLenum pixelFormat = 0, pixelType = 0;
+    int bpp = 0;
+    if (!glTextureFormat(format, &internalFormat, &pixelFormat, &pixelType, &bpp))
+        return D3DERR_INVALIDCALL;
+    owner->makeCurrent();
+    // Whole rows from the top of the locked area to its bottom.
+    int pitch = static_cast<int>(width) * bytesPerPixel;
+    int rows = lockRect.bottom - lockRect.top;
+    glCacheBindTexture(glCache.activeUnit, name);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, lockRect.top, static_cast<GLsizei>(width), rows, pixelFormat, pixelType,
+                    pixels.data() + static_cast<size_t>(lockRect.top) * pitch);
+    glCounters.textureUploads++;
+    glCounters.uploadedBytes += static_cast<std::uint32_t>(rows * pitch);
+    return S_OK;
+}
+
+void GlTexture::destroyGl()
+{
+    level.destroyGl();
+    level.owner = nullptr;
+    if (name != 0) {
+        glCacheForgetTexture(name);
+        glDeleteTextures(1, &name);
+        name = 0;
+    }
+}
+
+void GlTexture::forgetBindings()
+{
+    GlDevice* device = owner;
+    if (device == nullptr)
+        return;
+    for (GlTexture*& bound : device->textures)
+        if (bound == this) {
+            bound = nullptr;
+            device->dirtyStages = true;
+        }
+    if (device->colorTarget == &level) {
+        device->colorTarget = &device->backBuffer;
+        device->dirtyTarget = true;
+    }
+}
+
+HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                IDirect3DTexture8** texture)
+{
+    if (texture == nullptr)
+        return D3DERR_INVALIDCALL;
+    *texture = nullptr;
+    GLint internalFormat;
+    GLenum pixelFormat, pixelType;
+    int bytesPerPixel;
+    bool renderTarget = (usage & D3DUSAGE_RENDERTARGET) != 0;
+    if (width == 0 || height == 0 || width > GL_DEVICE_MAX_TEXTURE_SIZE || height > GL_DEVICE_MAX_TEXTURE_SIZE ||
+        levels > 1 || !glTextureFormat(format, &internalFormat, &pixelFormat, &pixelType, &bytesPerPixel) ||
+        (renderTarget && pool != D3DPOOL_DEFAULT))
+        return D3DERR_INVALIDCALL;
+    makeCurrent();
+    GlTexture* created = new (std::nothrow) GlTexture();
+    if (created == nullptr)
+        return D3DERR_OUTOFVIDEOMEMORY;
+    created->format = format;
+    created->usage = usage;
+    created->pool = pool;
+    created->width = width;
+    created->height = height;
+    created->bytesPerPixel = bytesPerPixel;
+    GlSurface& level = created->level;
+    level.container = created;
+    level.renderTarget = renderTarget;
+    level.desc = D3DSURFACE_DESC{format,
+                                 D3DRTYPE_SURFACE,
+                                 usage,
+                                 pool,
+                                 width * height * static_cast<UINT>(bytesPerPixel),
+                                 D3DMULTISAMPLE_NONE,
+                                 width,
+                                 height};
+    // Render targets are drawn at the render scale; lockable textures keep
+    // their size (their pixels come from the program).
+    int factor = renderTarget ? scale : 1;
+    level.glWidth = static_cast<int>(width) * factor;
+    level.glHeight = static_cast<int>(height) * factor;
+    if (!renderTarget)
+        created->pixels.assign(static_cast<size_t>(width) * height * bytesPerPixel, 0);
+
+    glGenTextures(1, &created->name);
+    glCacheBindTexture(glCache.activeUnit, created->name);
+    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, level.glWidth, level.glHeight, 0, pixelFormat, pixelType,
+                 renderTarget ? nullptr : created->pixels.data());
+    // One level: without these the texture would be incomplete.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    created->sampler = GlSamplerParams{GL_NEAREST, GL_NEAREST, GL_REPEAT, GL_REPEAT};
+    level.colorTexture = created->name;
+    addResource(created);
+    level.owner = this;
+
+    if (renderTarget) {
+        glGenFramebuffers(1, &level.framebuffer);
+        glCacheDrawFramebuffer(level.framebuffer);
+        glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, created->name, 0);
+        dirtyTarget = true; // the draw framebuffer binding moved
+    }
+    *texture = created;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------- depth surfaces
+
+HRESULT GlDevice::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
+                                            D3DMULTISAMPLE_TYPE multiSample, IDirect3DSurface8** surface)
+{
+    if (surface == nullptr)
+        return D3DERR_INVALIDCALL;
+    *surface = nullptr;
+    if (width == 0 || height == 0 || width > GL_DEVICE_MAX_TEXTURE_SIZE || height > GL_DEVICE_MAX_TEXTURE_SIZE ||
+        format != D3DFMT_D16 || multiSample != D3DMULTISAMPLE_NONE)
+        return D3DERR_INVALIDCALL;
+    makeCurrent();
+    GlSurface* created = new (std::nothrow) GlSurface();
+    if (created == nullptr)
+        return D3DERR_OUTOFVIDEOMEMORY;
+    created->isDepth = true;
+    created->desc = D3DSURFACE_DESC{D3DFMT_D16,          D3DRTYPE_SURFACE, D3DUSAGE_DEPTHSTENCIL, D3DPOOL_DEFAULT,
+                                    width * height * 2, D3DMULTISAMPLE_NONE, width, height};
+    created->glWidth = static_cast<int>(width) * scale;
+    created->glHeight = static_cast<int>(height) * scale;
+    glGenRenderbuffers(1, &created->renderbuffer);
+    glBindRenderbuffer(GL_RENDERBUFFER, created->renderbuffer);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT16, created->glWidth, created->glHeight);
+    addResource(created);
+    *surface = created;
+    return S_OK;
+}
+
+// ---------------------------------------------------------------- buffers
+
+HRESULT GlBuffer::lock(UINT offset, UINT size, BYTE** data, DWORD flags)
+{
+    if (data == nullptr)
+        return D3DERR_INVALIDCALL;
+    *data = nullptr;
+    UINT length = static_cast<UINT>(bytes.size());
+    if (locked || offset > length || (size != 0 && size > length - offset))
+        return D3DERR_INVALIDCALL;
+    locked = true;
+    lockReadOnly = (flags & D3DLOCK_READONLY) != 0;
+    lockOffset = offset;
+    lockSize = size == 0 ? length - offset : size;
+    *data = bytes.data() + offset;
+    return S_OK;
+}
+
+HRESULT GlBuffer::unlock()
+{
+    if (!locked)
+        return D3DERR_INVALIDCALL;
+    locked = false;
+    if (lockReadOnly || owner == nullptr || lockSize == 0)
+        return S_OK;
+    owner->makeCurrent();
+    if (target == GL_ARRAY_BUFFER)
+        glCacheArrayBuffer(name);
+    else
+        glCacheElementBuffer(name);
+    glBufferSubData(target, lockOffset, lockSize, bytes.data() + lockOffset);
+    glCounters.bufferUploads++;
+    glCounters.uploadedBytes += lockSize;
+    return S_OK;
+}
+
+void GlBuffer::destroyGl()
+{
+    if (name == 0)
+        return;
+    glCacheForgetBuffer(name);
+    glDeleteBuffers(1, &name);
+    name = 0;
+}
+
+namespace {
+
+template <typename Buffer> ULONG releaseBuffer(Buffer* buffer)
+{
+    ULONG left = --buffer->refs;
+    if (left == 0) {
+        if (buffer->owner != nullptr) {
+            GlDevice* device = buffer->owner;
+            device->makeCurrent();
+            device->removeResource(buffer);
+            buffer->destroyGl();
+        }
+        delete buffer;
+    }
+    return left;
+}
+
+bool makeBuffer(GlDevice& device, GlBuffer& buffer, GLenum target, UINT length)
+{
+    buffer.target = target;
+    buffer.bytes.assign(length, 0);
+    device.makeCurrent();
+    glGenBuffers(1, &buffer.name);
+    if (target == GL_ARRAY_BUFFER)
+        glCacheArrayBuffer(buffer.name);
+    else
+        glCacheElementBuffer(buffer.name);
+    glBufferData(target, length, buffer.bytes.data(), GL_DYNAMIC_DRAW);
+    device.addResource(&buffer);
+    return true;
+}
+
+} // namespace
+
+ULONG GlVertexBuffer::AddRef() { return ++refs; }
+ULONG GlVertexBuffer::Release() { return releaseBuffer(this); }
+
+void GlVertexBuffer::forgetBindings()
+{
+    if (owner != nullptr && owner->stream == this)
+        owner->stream = nullptr;
+}
+
+ULONG GlIndexBuffer::AddRef() { return ++refs; }
+ULONG GlIndexBuffer::Release() { return releaseBuffer(this); }
+
+void GlIndexBuffer::forgetBindings()
+{
+    if (owner != nullptr && owner->indices == this)
+        owner->indices = nullptr;
+}
+
+HRESULT GlDevice::CreateVertexBuffer(UINT length, DWORD, DWORD bufferFvf, D3DPOOL, IDirect3DVertexBuffer8** buffer)
+{
+    if (buffer == nullptr)
+        return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || length > (1u << 28))
+        return D3DERR_INVALIDCALL;
+    GlVertexBuffer* created = new (std::nothrow) GlVertexBuffer();
+    if (created == nullptr)
+        return D3DERR_OUTOFVIDEOMEMORY;
+    created->fvf = bufferFvf;
+    makeBuffer(*this, *created, GL_ARRAY_BUFFER, length);
+    *buffer = created;
+    return S_OK;
+}
+
+HRESULT GlDevice::CreateIndexBuffer(UINT length, DWORD, D3DFORMAT format, D3DPOOL, IDirect3DIndexBuffer8** buffer)
+{
+    if (buffer == nullptr)
+        return D3DERR_INVALIDCALL;
+    *buffer = nullptr;
+    if (length == 0 || length > (1u << 28) || (format != D3DFMT_INDEX16 && format != D3DFMT_INDEX32))
+        return D3DERR_INVALIDCALL;
+    GlIndexBuffer* created = new (std::nothrow) GlIndexBuffer();
+    if (created == nullptr)
+        return D3DERR_OUTOFVIDEOMEMORY;
+    created->format = format;
+    makeBuffer(*this, *created, GL_ELEMENT_ARRAY_BUFFER, length);
+    *buffer = created;
+    return S_OK;
+}
