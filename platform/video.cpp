@@ -56,6 +56,7 @@ struct VideoStream {
     // B-frames): the decoder's output order is the only display order known,
     // so such a clip is always decoded from its first packet.
     bool sequential = false;
+    std::int32_t reorderDelay = 0; // packets a frame may come out after its own
     VideoFrameReader* reader = nullptr;
 };
 
@@ -356,6 +357,7 @@ VideoStream* videoOpenStream(const char* path)
                 videoReleaseStream(stream);
                 stream = nullptr;
             } else {
+                stream->reorderDelay = std::clamp(parameters->video_delay, 0, 16);
                 assignStamps(stream, parameters->video_delay > 0);
                 info.dwLength = static_cast<DWORD>(stream->packets.size());
             }
@@ -425,11 +427,12 @@ const BYTE* videoGetFrame(VideoFrameReader* reader, LONG index)
     const std::int32_t targetPacket = stream->displayToPacket[index];
     const std::int32_t keyFrame = keyFrameFor(stream, targetPacket);
     // Go on with the running decode when it has reached the key frame the
-    // target needs and not run far past the target (a reordering decoder
-    // gives frames a few packets late); otherwise, or when that ends without
-    // the frame, start again from the key frame.
+    // target needs and has not yet passed the target (a reordering decoder
+    // gives a frame up to reorderDelay packets late); otherwise, or when that
+    // ends without the frame, start again from the key frame.
     const bool onTheWay = reader->running && !reader->drained && reader->chainStart <= keyFrame &&
-                          reader->nextPacket >= keyFrame && reader->nextPacket <= targetPacket + 16;
+                          reader->nextPacket >= keyFrame &&
+                          reader->nextPacket <= targetPacket + stream->reorderDelay;
     if (onTheWay && decodeUntil(reader, index)) {
         return reader->cache[index].data();
     }
