@@ -1,0 +1,26 @@
+// The picture decoders behind texture_file.cpp. Each reads a whole file held
+// in memory and writes A8R8G8B8 pixels, top row first, into a block from
+// allocateMemory. Each returns false on any bad input without reading or
+// writing out of bounds.
+// Depends on: imaging/texture_file.h (DecodedImage).
+#pragma once
+
+#include "imaging/texture_file.h"
+
+// Pictures larger than this on either side, or with more pixels than
+// MAX_IMAGE_PIXELS, are refused before anything is allocated.
+constexpr int MAX_IMAGE_SIDE = 16384;
+constexpr long long MAX_IMAGE_PIXELS = 32LL * 1024 * 1024;
+
+inline bool imageSizeAcceptable(long long width, long long height)
+{
+    return width > 0 && height > 0 && width <= MAX_IMAGE_SIDE && height <= MAX_IMAGE_SIDE &&
+           width * height <= MAX_IMAGE_PIXELS;
+}
+
+bool isJpeg(const BYTE* data, std::size_t size);
+bool isPng(const BYTE* data, std::size_t size);
+
+bool decodeJpeg(const BYTE* data, std::size_t size, DecodedImage* image);
+bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image);
+bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image);
