@@ -26,7 +26,7 @@ namespace {
 
 constexpr int MAX_POINTS = METABALL_MAX_GRID * METABALL_MAX_GRID * METABALL_MAX_GRID;
 constexpr int MAX_CELLS = (METABALL_MAX_GRID - 1) * (METABALL_MAX_GRID - 1) * (METABALL_MAX_GRID - 1);
-// 16-bit indices; 0xFFFF stays unused.
+// 16-bit indices; 0xFFFF marks an edge without vertex.
 constexpr int MAX_VERTICES = 65535;
 
 struct MetaballVertex {
@@ -66,15 +66,26 @@ struct WalkFrame {
 
 // ---- working storage, shared by all polygonizations
 
-BYTE visited[MAX_POINTS];
-BYTE fieldKnown[MAX_POINTS];
-float fieldValue[MAX_POINTS];
-// Vertex number per grid edge (index * 3 + slot). An entry is valid only when
-// the vertex it names was made for that same edge in this polygonization
-// (vertexEdge[v] == cache index, v < vertexCount), so the table never needs
-// clearing.
-WORD edgeVertexCache[3 * MAX_POINTS];
-std::int32_t vertexEdge[MAX_VERTICES];
+// Everything a polygonization keeps per grid point, in one record so that a
+// cell's corners, its visited mark and its edge vertices share cache lines:
+// the field value, the vertex of each of the three edges that start at the
+// point (slot 0 along x, 1 along z, 2 along y), and the number of the
+// polygonization that last set each part. A part stamped with an older
+// number reads as unset (field unknown, cell not visited, no edge vertices),
+// so nothing needs clearing between polygonizations.
+struct GridPoint {
+    float field;
+    WORD fieldStamp;
+    WORD visitStamp;
+    WORD edgeStamp;
+    WORD edgeVertex[3];
+};
+static_assert(sizeof(GridPoint) == 16, "GridPoint must stay 16 bytes");
+
+GridPoint gridPoints[MAX_POINTS];
+WORD currentStamp = 0;
+constexpr WORD NO_VERTEX = 0xFFFF;
+
 float cornerValue[8];
 WalkFrame walkStack[MAX_CELLS];
 float gridCoordinate[METABALL_MAX_GRID];
@@ -104,18 +115,70 @@ Vector3 pointPosition(int i, int j, int k)
     return Vector3(gridCoordinate[i], gridCoordinate[j], gridCoordinate[k]);
 }
 
-float fieldAt(int index, const Vector3& p)
+// Per polygonization: squared distance from every grid coordinate to every
+// ball centre on each axis, coordinate-major so that the balls of one
+// coordinate lie side by side. A point's field then costs one add pair and
+// one reciprocal per ball; the reciprocals are taken four at a time and
+// summed in ball order, so the value is exactly the in-order sum of
+// 1 / (dx^2 + dy^2 + dz^2).
+using Float4 = float __attribute__((vector_size(16)));
+constexpr int BALL_LANES = METABALL_MAX_BALLS;
+alignas(16) float axisDistance2[3][METABALL_MAX_GRID][BALL_LANES];
+int ballGroups = 0; // ballCount rounded up to whole groups of four
+// The centres side by side per axis; unused lanes far away but finite.
+alignas(16) float ballX[BALL_LANES];
+alignas(16) float ballY[BALL_LANES];
+alignas(16) float ballZ[BALL_LANES];
+
+void prepareAxisDistances(const MetaballSurface& s)
 {
-    const MetaballSurface& s = *active;
-    float sum = 0.0f;
-    for (int b = 0; b < s.ballCount; ++b) {
-        const float dx = p.x - s.balls[b].x;
-        const float dy = p.y - s.balls[b].y;
-        const float dz = p.z - s.balls[b].z;
-        sum += 1.0f / (dx * dx + dy * dy + dz * dz);
+    ballGroups = (s.ballCount + 3) / 4;
+    for (int b = 0; b < ballGroups * 4; ++b) {
+        const bool used = b < s.ballCount;
+        ballX[b] = used ? s.balls[b].x : 1e6f;
+        ballY[b] = used ? s.balls[b].y : 1e6f;
+        ballZ[b] = used ? s.balls[b].z : 1e6f;
     }
-    fieldValue[index] = sum;
-    fieldKnown[index] = 1;
+    for (int n = 0; n < s.gridSize; ++n) {
+        const float c = gridCoordinate[n];
+        for (int b = 0; b < ballGroups * 4; ++b) {
+            // Unused lanes stay finite; they are never summed.
+            const Vector3 centre = b < s.ballCount ? s.balls[b] : Vector3(c + 1.0f, c + 1.0f, c + 1.0f);
+            const float dx = c - centre.x;
+            const float dy = c - centre.y;
+            const float dz = c - centre.z;
+            axisDistance2[0][n][b] = dx * dx;
+            axisDistance2[1][n][b] = dy * dy;
+            axisDistance2[2][n][b] = dz * dz;
+        }
+    }
+}
+
+float fieldAt(int index, int i, int j, int k)
+{
+    alignas(16) float reciprocal[BALL_LANES];
+    const float* dx2 = axisDistance2[0][i];
+    const float* dy2 = axisDistance2[1][j];
+    const float* dz2 = axisDistance2[2][k];
+    const Float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+    for (int g = 0; g < ballGroups; ++g) {
+        Float4 x;
+        Float4 y;
+        Float4 z;
+        std::memcpy(&x, dx2 + 4 * g, sizeof(x));
+        std::memcpy(&y, dy2 + 4 * g, sizeof(y));
+        std::memcpy(&z, dz2 + 4 * g, sizeof(z));
+        const Float4 r = one / (x + y + z);
+        std::memcpy(reciprocal + 4 * g, &r, sizeof(r));
+    }
+    float sum = 0.0f;
+    const int count = active->ballCount;
+    for (int b = 0; b < count; ++b) {
+        sum += reciprocal[b];
+    }
+    GridPoint& point = gridPoints[index];
+    point.field = sum;
+    point.fieldStamp = currentStamp;
     return sum;
 }
 
@@ -126,10 +189,10 @@ int cellCase(int t, int i, int j, int k)
     int corners = 0;
     for (int n = 0; n < 8; ++n) {
         const int index = t + s.cornerIndexOffset[n];
-        const float value = fieldKnown[index]
-                                ? fieldValue[index]
-                                : fieldAt(index, pointPosition(i + CORNER_STEP[n][0], j + CORNER_STEP[n][1],
-                                                               k + CORNER_STEP[n][2]));
+        const GridPoint& point = gridPoints[index];
+        const float value = point.fieldStamp == currentStamp
+                                ? point.field
+                                : fieldAt(index, i + CORNER_STEP[n][0], j + CORNER_STEP[n][1], k + CORNER_STEP[n][2]);
         cornerValue[n] = value;
         if (value < s.threshold) {
             corners |= 1 << n;
@@ -140,33 +203,36 @@ int cellCase(int t, int i, int j, int k)
 
 Vector3 unitOrZero(const Vector3& v)
 {
-    const float length = v.length();
+    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
     if (!(length > 0.0f) || !std::isfinite(length)) {
         return Vector3();
     }
     return v * (1.0f / length);
 }
 
-int cachedEdgeVertex(int cacheIndex)
+int cachedEdgeVertex(int pointIndex, int slot)
 {
-    const int v = edgeVertexCache[cacheIndex];
-    return (v < active->vertexCount && vertexEdge[v] == cacheIndex) ? v : -1;
+    const GridPoint& point = gridPoints[pointIndex];
+    return point.edgeStamp == currentStamp && point.edgeVertex[slot] != NO_VERTEX ? point.edgeVertex[slot] : -1;
 }
 
-int edgeCacheIndex(int t, int edge) { return (t + active->cornerIndexOffset[EDGE_BASE[edge]]) * 3 + EDGE_SLOT[edge]; }
+int edgePoint(int t, int edge) { return t + active->cornerIndexOffset[EDGE_BASE[edge]]; }
 
 // The vertex where the surface cuts edge e of cell (i, j, k), made once per
 // grid edge.
 int edgeVertex(int t, int i, int j, int k, int edge)
 {
-    const int cacheIndex = edgeCacheIndex(t, edge);
-    const int cached = cachedEdgeVertex(cacheIndex);
+    const int pointIndex = edgePoint(t, edge);
+    const int slot = EDGE_SLOT[edge];
+    const int cached = cachedEdgeVertex(pointIndex, slot);
     if (cached >= 0) {
         return cached;
     }
     MetaballSurface& s = *active;
-    const int a = EDGE_CORNER_A[edge];
-    const int b = EDGE_CORNER_B[edge];
+    // Interpolate from the edge's lower end, whichever of its cells makes
+    // the vertex: the same point then gets the same rounding every time.
+    const int a = EDGE_BASE[edge];
+    const int b = EDGE_CORNER_A[edge] == a ? EDGE_CORNER_B[edge] : EDGE_CORNER_A[edge];
     const Vector3 pA = pointPosition(i + CORNER_STEP[a][0], j + CORNER_STEP[a][1], k + CORNER_STEP[a][2]);
     const Vector3 pB = pointPosition(i + CORNER_STEP[b][0], j + CORNER_STEP[b][1], k + CORNER_STEP[b][2]);
     const float vA = cornerValue[a];
@@ -181,20 +247,57 @@ int edgeVertex(int t, int i, int j, int k, int edge)
     }
     const Vector3 p = (pB - pA) * mu + pA;
 
-    Vector3 normal;
-    for (int ball = 0; ball < s.ballCount; ++ball) {
-        const Vector3 d = p - s.balls[ball];
-        const float r2 = d.x * d.x + d.y * d.y + d.z * d.z;
-        normal += d * (1.0f / (r2 * r2));
+    // Normal: sum over the balls, in order, of (p - centre) / r^4, the
+    // per-ball terms four balls at a time.
+    alignas(16) float termX[BALL_LANES];
+    alignas(16) float termY[BALL_LANES];
+    alignas(16) float termZ[BALL_LANES];
+    const Float4 px = {p.x, p.x, p.x, p.x};
+    const Float4 py = {p.y, p.y, p.y, p.y};
+    const Float4 pz = {p.z, p.z, p.z, p.z};
+    const Float4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+    for (int g = 0; g < ballGroups; ++g) {
+        Float4 cx;
+        Float4 cy;
+        Float4 cz;
+        std::memcpy(&cx, ballX + 4 * g, sizeof(cx));
+        std::memcpy(&cy, ballY + 4 * g, sizeof(cy));
+        std::memcpy(&cz, ballZ + 4 * g, sizeof(cz));
+        const Float4 dx = px - cx;
+        const Float4 dy = py - cy;
+        const Float4 dz = pz - cz;
+        const Float4 r2 = dx * dx + dy * dy + dz * dz;
+        const Float4 weight = one / (r2 * r2);
+        const Float4 wx = dx * weight;
+        const Float4 wy = dy * weight;
+        const Float4 wz = dz * weight;
+        std::memcpy(termX + 4 * g, &wx, sizeof(wx));
+        std::memcpy(termY + 4 * g, &wy, sizeof(wy));
+        std::memcpy(termZ + 4 * g, &wz, sizeof(wz));
     }
+    float nx = 0.0f;
+    float ny = 0.0f;
+    float nz = 0.0f;
+    for (int ball = 0; ball < s.ballCount; ++ball) {
+        nx += termX[ball];
+        ny += termY[ball];
+        nz += termZ[ball];
+    }
+    const Vector3 normal(nx, ny, nz);
 
     const int v = s.vertexCount;
     MetaballVertex& out = lockedVertices[v];
     out.position = p;
     out.normal = unitOrZero(normal);
     out.diffuse = 0xFFFFFFFFu;
-    edgeVertexCache[cacheIndex] = static_cast<WORD>(v);
-    vertexEdge[v] = cacheIndex;
+    GridPoint& point = gridPoints[pointIndex];
+    if (point.edgeStamp != currentStamp) {
+        point.edgeStamp = currentStamp;
+        point.edgeVertex[0] = NO_VERTEX;
+        point.edgeVertex[1] = NO_VERTEX;
+        point.edgeVertex[2] = NO_VERTEX;
+    }
+    point.edgeVertex[slot] = static_cast<WORD>(v);
     s.vertexCount = v + 1;
     return v;
 }
@@ -218,7 +321,7 @@ void polygonizeCellAtCapacity(int t, int i, int j, int k, int corners)
     for (int n = 0; row[n] >= 0; n += 3) {
         int missing = 0;
         for (int q = 0; q < 3; ++q) {
-            if (cachedEdgeVertex(edgeCacheIndex(t, row[n + q])) < 0) {
+            if (cachedEdgeVertex(edgePoint(t, row[n + q]), EDGE_SLOT[row[n + q]]) < 0) {
                 ++missing;
             }
         }
@@ -261,7 +364,7 @@ bool cellInside(int i, int j, int k)
 // Marks and polygonizes one cell; returns its edge mask (0: not on the surface).
 int visitCell(int t, int i, int j, int k)
 {
-    visited[t] = 1;
+    gridPoints[t].visitStamp = currentStamp;
     const int corners = cellCase(t, i, j, k);
     const int mask = METABALL_EDGE_MASKS[corners];
     if (mask != 0) {
@@ -274,7 +377,7 @@ int visitCell(int t, int i, int j, int k)
 // in the order +x, -x, +y, -y, +z, -z.
 void walkSurface(int t, int i, int j, int k)
 {
-    if (!cellInside(i, j, k) || visited[t]) {
+    if (!cellInside(i, j, k) || gridPoints[t].visitStamp == currentStamp) {
         return;
     }
     const int mask = visitCell(t, i, j, k);
@@ -300,7 +403,7 @@ void walkSurface(int t, int i, int j, int k)
         const int nj = frame.j + NEIGHBOUR_STEP[step][1];
         const int nk = frame.k + NEIGHBOUR_STEP[step][2];
         const int nt = frame.t + indexStep[step];
-        if (!cellInside(ni, nj, nk) || visited[nt]) {
+        if (!cellInside(ni, nj, nk) || gridPoints[nt].visitStamp == currentStamp) {
             continue;
         }
         const int neighbourMask = visitCell(nt, ni, nj, nk);
@@ -329,12 +432,17 @@ void beginPolygonization(MetaballSurface& surface)
         vertexLimit = 0;
     }
 
-    const int points = surface.gridArea * surface.gridSize;
-    std::memset(visited, 0, static_cast<std::size_t>(points));
-    std::memset(fieldKnown, 0, static_cast<std::size_t>(points));
+    // A new stamp makes every grid point unset; after 65535 polygonizations
+    // the stamps start over from a cleared table.
+    currentStamp = static_cast<WORD>(currentStamp + 1);
+    if (currentStamp == 0) {
+        std::memset(gridPoints, 0, sizeof(gridPoints));
+        currentStamp = 1;
+    }
     for (int n = 0; n < surface.gridSize; ++n) {
         gridCoordinate[n] = -surface.halfSize + static_cast<float>(n) * surface.cellSize;
     }
+    prepareAxisDistances(surface);
 }
 
 void endPolygonization(MetaballSurface& surface)
@@ -398,7 +506,7 @@ void polygonizeMetaballs(MetaballSurface& surface)
         const int k = startCoordinate(surface, centre.z);
         int t = i + j * b + k * surface.gridArea;
         // March along +x out of the blob's interior (case 0) to its surface.
-        while (cellInside(i, j, k) && !visited[t]) {
+        while (cellInside(i, j, k) && gridPoints[t].visitStamp != currentStamp) {
             if (cellCase(t, i, j, k) != 0) {
                 walkSurface(t, i, j, k);
                 break;
