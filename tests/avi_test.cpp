@@ -2,6 +2,7 @@
 // upright ARGB frame copy into a locked texture's memory, and the beat swing
 // that picks the frame from scene time.
 #include "resources/avi.h"
+#include "tests/dgl_fixture.h"
 #include "tests/support/fatal.h"
 #include "tests/support/test_clips.h"
 
@@ -179,6 +180,47 @@ TEST_F(AviStreams, NineStreamsOpenTheTenthEndsTheProgram)
     }
     releaseAviStreams(); // a second release frees nothing twice
     EXPECT_EQ(aviStreamCount(), 0);
+}
+
+// The scenes' use: lock the video texture, copy, unlock; what the copy wrote
+// is what the texture holds.
+class AviTexture : public DglTest {
+protected:
+    void TearDown() override
+    {
+        releaseAviStreams();
+        streams[0] = AviStream();
+        DglTest::TearDown();
+    }
+};
+
+TEST_F(AviTexture, CopyFillsTheLockedVideoTexture)
+{
+    TestClip settings;
+    settings.width = 96;
+    settings.height = 80;
+    settings.frames = 5;
+    const std::string path = testClipPath("texture.avi");
+    std::string error;
+    ASSERT_TRUE(writeTestClip(path, settings, error)) << error;
+    init();
+    IDirect3DTexture8* texture = dglCreateTexture(256, 256, false, D3DFMT_A8R8G8B8);
+    streams[0].open(path.c_str());
+
+    DglTextureLock lock = dglLockTexture(texture);
+    streams[0].copyFrame(4, lock.texels, lock.pitch);
+    dglUnlockTexture(texture);
+
+    lock = dglLockTexture(texture);
+    const auto at = [&](int x, int y) {
+        return reinterpret_cast<const std::uint32_t*>(reinterpret_cast<const BYTE*>(lock.texels) + y * lock.pitch)[x];
+    };
+    EXPECT_GT((at(95, 0) >> 16) & 0xFF, 200u);           // red band on top
+    EXPECT_GT(at(95, 79) & 0xFF, 200u);                  // blue band at the bottom
+    EXPECT_EQ(frameInTexture(at(50, 40)), 4);
+    EXPECT_EQ(at(50, 40) >> 24, 0xFFu);
+    dglUnlockTexture(texture);
+    EXPECT_EQ(recordingLogLines("texture1.LockRect").size(), 2u);
 }
 
 // ------------------------------------------------------------- beat swing
