@@ -1,0 +1,452 @@
+// Texture files: real JPEG, PNG and TGA files written here are decoded,
+// scaled and converted into textures of the recording device; truncated,
+// corrupt and absurd files fail without a texture.
+#include "imaging/texture_file.h"
+#include "resources/memory.h"
+#include "tests/dgl_fixture.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using Bytes = std::vector<BYTE>;
+
+// A picture as the tests describe it: A8R8G8B8, top row first.
+struct Picture {
+    int width;
+    int height;
+    std::vector<DWORD> pixels;
+    DWORD at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+};
+
+Picture pattern(int width, int height)
+{
+    Picture p{width, height, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            p.pixels.push_back(static_cast<DWORD>((x * 37 + y * 11) & 0xFF) << 24 | static_cast<DWORD>(x * 9 & 0xFF) << 16 |
+                               static_cast<DWORD>(y * 13 & 0xFF) << 8 | static_cast<DWORD>((x ^ y) * 5 & 0xFF));
+    return p;
+}
+
+Picture solid(int width, int height, DWORD color) { return Picture{width, height, std::vector<DWORD>(width * height, color)}; }
+
+Bytes tga(const Picture& p, int bits, bool rle, bool topDown)
+{
+    Bytes out(18, 0);
+    out[2] = rle ? 10 : 2;
+    out[12] = static_cast<BYTE>(p.width);
+    out[13] = static_cast<BYTE>(p.width >> 8);
+    out[14] = static_cast<BYTE>(p.height);
+    out[15] = static_cast<BYTE>(p.height >> 8);
+    out[16] = static_cast<BYTE>(bits);
+    out[17] = static_cast<BYTE>((topDown ? 0x20 : 0) | (bits == 32 ? 8 : 0));
+    std::vector<DWORD> order;
+    for (int row = 0; row < p.height; ++row) {
+        int y = topDown ? row : p.height - 1 - row;
+        for (int x = 0; x < p.width; ++x)
+            order.push_back(p.at(x, y));
+    }
+    auto put = [&](DWORD c) {
+        out.push_back(static_cast<BYTE>(c));
+        out.push_back(static_cast<BYTE>(c >> 8));
+        out.push_back(static_cast<BYTE>(c >> 16));
+        if (bits == 32)
+            out.push_back(static_cast<BYTE>(c >> 24));
+    };
+    if (!rle) {
+        for (DWORD c : order)
+            put(c);
+        return out;
+    }
+    // Runs of equal pixels (across rows) as run packets, the rest as raw packets.
+    std::size_t i = 0;
+    while (i < order.size()) {
+        std::size_t run = 1;
+        while (i + run < order.size() && run < 128 && order[i + run] == order[i])
+            ++run;
+        if (run > 1) {
+            out.push_back(static_cast<BYTE>(0x80 | (run - 1)));
+            put(order[i]);
+            i += run;
+        } else {
+            out.push_back(0);
+            put(order[i]);
+            ++i;
+        }
+    }
+    return out;
+}
+
+void pngWrite(png_structp png, png_bytep data, png_size_t length)
+{
+    Bytes* out = static_cast<Bytes*>(png_get_io_ptr(png));
+    out->insert(out->end(), data, data + length);
+}
+void pngFlush(png_structp) {}
+
+// colorType: PNG_COLOR_TYPE_RGBA, _RGB or _GRAY (grey from the blue byte).
+Bytes png(const Picture& p, int colorType, int depth = 8)
+{
+    Bytes out;
+    png_structp write = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(write);
+    png_set_write_fn(write, &out, pngWrite, pngFlush);
+    png_set_IHDR(write, info, static_cast<png_uint_32>(p.width), static_cast<png_uint_32>(p.height), depth, colorType,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(write, info);
+    const int channels = colorType == PNG_COLOR_TYPE_RGBA ? 4 : colorType == PNG_COLOR_TYPE_RGB ? 3 : 1;
+    const int sampleBytes = depth / 8;
+    std::vector<BYTE> row(static_cast<std::size_t>(p.width) * channels * sampleBytes);
+    for (int y = 0; y < p.height; ++y) {
+        std::size_t at = 0;
+        for (int x = 0; x < p.width; ++x) {
+            DWORD c = p.at(x, y);
+            BYTE samples[4] = {static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8), static_cast<BYTE>(c),
+                               static_cast<BYTE>(c >> 24)};
+            if (channels == 1)
+                samples[0] = static_cast<BYTE>(c);
+            for (int s = 0; s < channels; ++s)
+                for (int b = 0; b < sampleBytes; ++b)
+                    row[at++] = samples[s];
+        }
+        png_write_row(write, row.data());
+    }
+    png_write_end(write, nullptr);
+    png_destroy_write_struct(&write, &info);
+    return out;
+}
+
+Bytes jpeg(const Picture& p, bool grey)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(p.width);
+    info.image_height = static_cast<JDIMENSION>(p.height);
+    info.input_components = grey ? 1 : 3;
+    info.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 98, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<BYTE> row(static_cast<std::size_t>(p.width) * 3);
+    while (info.next_scanline < info.image_height) {
+        int y = static_cast<int>(info.next_scanline);
+        for (int x = 0; x < p.width; ++x) {
+            DWORD c = p.at(x, y);
+            if (grey) {
+                row[x] = static_cast<BYTE>(c);
+            } else {
+                row[x * 3] = static_cast<BYTE>(c >> 16);
+                row[x * 3 + 1] = static_cast<BYTE>(c >> 8);
+                row[x * 3 + 2] = static_cast<BYTE>(c);
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+class TextureFileTest : public DglTest {
+protected:
+    void SetUp() override
+    {
+        DglTest::SetUp();
+        folder = fs::temp_directory_path() / ("texture_file_test_" + std::to_string(getpid()));
+        fs::create_directories(folder);
+        init();
+        markScratchMemory();
+        blocksBefore = memoryBlockCount();
+    }
+
+    void TearDown() override
+    {
+        freeScratchMemory();
+        EXPECT_EQ(memoryBlockCount(), blocksBefore);
+        fs::remove_all(folder);
+        DglTest::TearDown();
+    }
+
+    std::string write(const std::string& name, const Bytes& bytes)
+    {
+        fs::path path = folder / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+        return path.string();
+    }
+
+    Picture decode(const std::string& path)
+    {
+        DecodedImage image{};
+        EXPECT_TRUE(decodeImageFile(path.c_str(), &image)) << path;
+        Picture p{image.width, image.height, {}};
+        if (image.pixels != nullptr)
+            p.pixels.assign(image.pixels, image.pixels + static_cast<std::size_t>(image.width) * image.height);
+        return p;
+    }
+
+    HRESULT load(const std::string& path, UINT width, UINT height, D3DFORMAT format, IDirect3DTexture8** texture)
+    {
+        return D3DXCreateTextureFromFileExA(dglDevice(), path.c_str(), width, height, 1, 0, format, D3DPOOL_MANAGED,
+                                            D3DX_FILTER_TRIANGLE, 0, 0, nullptr, nullptr, texture);
+    }
+
+    fs::path folder;
+    int blocksBefore = 0;
+};
+
+void expectSame(const Picture& actual, const Picture& expected, int tolerance = 0)
+{
+    ASSERT_EQ(actual.width, expected.width);
+    ASSERT_EQ(actual.height, expected.height);
+    int worst = 0;
+    for (std::size_t i = 0; i < expected.pixels.size(); ++i)
+        for (int shift = 0; shift < 32; shift += 8) {
+            int a = static_cast<int>(actual.pixels[i] >> shift & 0xFF);
+            int e = static_cast<int>(expected.pixels[i] >> shift & 0xFF);
+            worst = std::max(worst, std::abs(a - e));
+        }
+    EXPECT_LE(worst, tolerance);
+}
+
+Picture opaque(Picture p)
+{
+    for (DWORD& c : p.pixels)
+        c |= 0xFF000000u;
+    return p;
+}
+
+Picture greyFromBlue(Picture p)
+{
+    for (DWORD& c : p.pixels)
+        c = 0xFF000000u | (c & 0xFF) * 0x010101u;
+    return p;
+}
+
+} // namespace
+
+TEST_F(TextureFileTest, TgaInEveryLayoutDecodesExactly)
+{
+    Picture p = pattern(37, 21);
+    expectSame(decode(write("a.tga", tga(p, 32, false, false))), p);
+    expectSame(decode(write("b.tga", tga(p, 32, false, true))), p);
+    expectSame(decode(write("c.tga", tga(p, 24, false, false))), opaque(p));
+    expectSame(decode(write("d.tga", tga(p, 24, true, true))), opaque(p));
+    Picture runs = solid(300, 3, 0x80112233);
+    runs.pixels[5] = 0xFF000000;
+    expectSame(decode(write("e.tga", tga(runs, 32, true, false))), runs);
+}
+
+TEST_F(TextureFileTest, PngOfEveryKindDecodesExactly)
+{
+    Picture p = pattern(33, 17);
+    expectSame(decode(write("a.png", png(p, PNG_COLOR_TYPE_RGBA))), p);
+    expectSame(decode(write("b.png", png(p, PNG_COLOR_TYPE_RGB))), opaque(p));
+    expectSame(decode(write("c.png", png(p, PNG_COLOR_TYPE_GRAY))), greyFromBlue(p));
+    expectSame(decode(write("d.png", png(p, PNG_COLOR_TYPE_RGBA, 16))), p);
+}
+
+TEST_F(TextureFileTest, JpegDecodesCloseToTheOriginal)
+{
+    Picture smooth{32, 16, {}};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x)
+            smooth.pixels.push_back(0xFF000000u | static_cast<DWORD>(x * 8) << 16 | static_cast<DWORD>(y * 16) << 8 | 0x40);
+    expectSame(decode(write("a.jpg", jpeg(smooth, false))), smooth, 8);
+    expectSame(decode(write("b.jpeg", jpeg(smooth, true))), greyFromBlue(smooth), 3);
+}
+
+TEST_F(TextureFileTest, TextureHasTheRequestedSizeAndFormat)
+{
+    std::string path = write("photo.png", png(solid(40, 30, 0xFF336699), PNG_COLOR_TYPE_RGB));
+    IDirect3DTexture8* texture = nullptr;
+    ASSERT_EQ(load(path, 512, 128, D3DFMT_A8R8G8B8, &texture), S_OK);
+    RecordingTextureInfo info{};
+    ASSERT_TRUE(recordingTextureInfo(texture, &info));
+    EXPECT_EQ(info.width, 512u);
+    EXPECT_EQ(info.height, 128u);
+    EXPECT_EQ(info.format, D3DFMT_A8R8G8B8);
+    EXPECT_EQ(info.pool, D3DPOOL_MANAGED);
+    const DWORD* texels = reinterpret_cast<const DWORD*>(info.texels);
+    EXPECT_EQ(texels[0], 0xFF336699u);
+    EXPECT_EQ(texels[127 * 512 + 511], 0xFF336699u);
+    EXPECT_EQ(recordingLogLines("CreateTexture(").front(), "CreateTexture(512, 128, 1, 0, 21, 1) -> texture1");
+    EXPECT_EQ(recordingLogLines("texture1.UnlockRect").size(), 1u);
+    texture->Release();
+
+    std::string colours = write("rgb.tga", tga(Picture{3, 1, {0xFFFFFFFF, 0xFFFF0000, 0xFF0000FF}}, 24, false, false));
+    ASSERT_EQ(load(colours, 3, 1, D3DFMT_R5G6B5, &texture), S_OK);
+    ASSERT_TRUE(recordingTextureInfo(texture, &info));
+    const WORD* words = reinterpret_cast<const WORD*>(info.texels);
+    EXPECT_EQ(words[0], 0xFFFF);
+    EXPECT_EQ(words[1], 0xF800);
+    EXPECT_EQ(words[2], 0x001F);
+    texture->Release();
+}
+
+TEST_F(TextureFileTest, SizesAboveTheDeviceLimitAreClamped)
+{
+    textureFileSetMaxSize(256, 128);
+    std::string path = write("big.tga", tga(pattern(8, 8), 32, false, false));
+    IDirect3DTexture8* texture = nullptr;
+    EXPECT_EQ(load(path, 1024, 64, D3DFMT_A8R8G8B8, &texture), S_OK);
+    RecordingTextureInfo info{};
+    ASSERT_TRUE(recordingTextureInfo(texture, &info));
+    EXPECT_EQ(info.width, 256u);
+    EXPECT_EQ(info.height, 64u);
+    texture->Release();
+    textureFileSetMaxSize(2048, 2048);
+}
+
+TEST_F(TextureFileTest, TentScalingInterpolatesAndAverages)
+{
+    DWORD twoPixels[2] = {0xFF000000, 0xFFFFFFFF};
+    DWORD out[4];
+    scaleImageTent(DecodedImage{2, 1, twoPixels}, 4, 1, out);
+    EXPECT_EQ(out[0] & 0xFF, 0u);
+    EXPECT_EQ(out[1] & 0xFF, 64u);
+    EXPECT_EQ(out[2] & 0xFF, 191u);
+    EXPECT_EQ(out[3] & 0xFF, 255u);
+    EXPECT_EQ(out[2] >> 24, 255u);
+
+    // A checkerboard shrunk to a quarter is an even grey.
+    std::vector<DWORD> board(64 * 64);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            board[y * 64 + x] = ((x + y) & 1) ? 0xFFFFFFFF : 0xFF000000;
+    std::vector<DWORD> small(16 * 16);
+    scaleImageTent(DecodedImage{64, 64, board.data()}, 16, 16, small.data());
+    for (DWORD c : small) {
+        EXPECT_NEAR(static_cast<int>(c & 0xFF), 128, 16);
+        EXPECT_EQ(c >> 24, 255u);
+    }
+    // Same size is a copy.
+    std::vector<DWORD> same(64 * 64);
+    scaleImageTent(DecodedImage{64, 64, board.data()}, 64, 64, same.data());
+    EXPECT_EQ(same, board);
+    // A long row to one pixel: the weighted mean stays inside the range.
+    std::vector<DWORD> ramp(1000);
+    for (int i = 0; i < 1000; ++i)
+        ramp[i] = 0xFF000000u | static_cast<DWORD>(i * 255 / 999);
+    DWORD one;
+    scaleImageTent(DecodedImage{1000, 1, ramp.data()}, 1, 1, &one);
+    EXPECT_NEAR(static_cast<int>(one & 0xFF), 128, 2);
+}
+
+TEST_F(TextureFileTest, PathsResolveIgnoringCase)
+{
+    write("Mixed.TGA", tga(pattern(4, 4), 24, false, false));
+    IDirect3DTexture8* texture = nullptr;
+    EXPECT_EQ(load((folder / "mixed.tga").string(), 4, 4, D3DFMT_A8R8G8B8, &texture), S_OK);
+    ASSERT_NE(texture, nullptr);
+    texture->Release();
+}
+
+TEST_F(TextureFileTest, BadFilesFailWithoutATexture)
+{
+    Picture p = pattern(64, 48);
+    Bytes goodJpeg = jpeg(p, false);
+    Bytes goodPng = png(p, PNG_COLOR_TYPE_RGBA);
+    Bytes goodTga = tga(p, 32, false, false);
+    Bytes goodRle = tga(p, 32, true, true);
+
+    std::vector<std::pair<std::string, Bytes>> bad;
+    bad.push_back({"empty.png", {}});
+    bad.push_back({"noise.bin", Bytes(5000, 0x5A)});
+    bad.push_back({"cut.jpg", Bytes(goodJpeg.begin(), goodJpeg.begin() + goodJpeg.size() / 2)});
+    bad.push_back({"header.jpg", Bytes(goodJpeg.begin(), goodJpeg.begin() + 40)});
+    Bytes garbledJpeg = goodJpeg;
+    for (std::size_t i = 2; i < 200 && i < garbledJpeg.size(); ++i)
+        garbledJpeg[i] = static_cast<BYTE>(i * 7);
+    bad.push_back({"garbled.jpg", garbledJpeg});
+    bad.push_back({"cut.png", Bytes(goodPng.begin(), goodPng.begin() + goodPng.size() * 2 / 3)});
+    bad.push_back({"sig.png", Bytes(goodPng.begin(), goodPng.begin() + 8)});
+    Bytes badCrc = goodPng;
+    badCrc[20] ^= 0x01; // inside IHDR, its CRC no longer matches
+    bad.push_back({"crc.png", badCrc});
+    // A valid IHDR (with its CRC) promising an absurd size.
+    Bytes huge = goodPng;
+    const BYTE wide[4] = {0x00, 0x10, 0x00, 0x00};
+    std::memcpy(huge.data() + 16, wide, 4);
+    std::memcpy(huge.data() + 20, wide, 4);
+    uLong crc = crc32(0, huge.data() + 12, 17);
+    const BYTE crcBytes[4] = {static_cast<BYTE>(crc >> 24), static_cast<BYTE>(crc >> 16), static_cast<BYTE>(crc >> 8),
+                              static_cast<BYTE>(crc)};
+    std::memcpy(huge.data() + 29, crcBytes, 4);
+    bad.push_back({"huge.png", huge});
+    bad.push_back({"cut.tga", Bytes(goodTga.begin(), goodTga.end() - 1)});
+    bad.push_back({"cutrle.tga", Bytes(goodRle.begin(), goodRle.end() - 3)});
+    bad.push_back({"header.tga", Bytes(goodTga.begin(), goodTga.begin() + 10)});
+    Bytes hugeTga = goodTga;
+    hugeTga[12] = hugeTga[13] = hugeTga[14] = hugeTga[15] = 0xFF;
+    bad.push_back({"huge.tga", hugeTga});
+    Bytes zeroTga = goodTga;
+    zeroTga[12] = zeroTga[13] = 0;
+    bad.push_back({"zero.tga", zeroTga});
+    Bytes mappedTga = goodTga;
+    mappedTga[2] = 1; // colour-mapped pictures are not read
+    bad.push_back({"mapped.tga", mappedTga});
+    Bytes bitsTga = goodTga;
+    bitsTga[16] = 15;
+    bad.push_back({"bits.tga", bitsTga});
+    Bytes idTga = goodTga;
+    idTga[0] = 255; // an ID field longer than what follows
+    bad.push_back({"id.tga", Bytes(idTga.begin(), idTga.begin() + 100)});
+
+    for (const auto& [name, bytes] : bad) {
+        std::string path = write(name, bytes);
+        IDirect3DTexture8* texture = reinterpret_cast<IDirect3DTexture8*>(&path);
+        EXPECT_TRUE(FAILED(load(path, 64, 64, D3DFMT_A8R8G8B8, &texture))) << name;
+        EXPECT_EQ(texture, nullptr) << name;
+    }
+    IDirect3DTexture8* texture = nullptr;
+    EXPECT_TRUE(FAILED(load((folder / "missing.png").string(), 64, 64, D3DFMT_A8R8G8B8, &texture)));
+    EXPECT_TRUE(FAILED(load(folder.string(), 64, 64, D3DFMT_A8R8G8B8, &texture))); // a folder
+    EXPECT_EQ(recordingCallCount("CreateTexture"), 0);
+}
+
+TEST_F(TextureFileTest, RendererLoadsIntoItsPoolAndNamesFailures)
+{
+    std::string path = write("panel.jpg", jpeg(pattern(50, 20), false));
+    IDirect3DTexture8* texture = dglCreateTextureFromFile(path.c_str(), 512, 128, D3DFMT_R5G6B5, true);
+    EXPECT_EQ(dglTextureCount(), 1);
+    EXPECT_EQ(recordingLogLines("CreateTexture(").front(), "CreateTexture(512, 128, 1, 0, 23, 0) -> texture1");
+    // A texture from a file never becomes a render target.
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(texture)));
+    EXPECT_FATAL(dglSetRenderTarget(texture, nullptr),
+                 "Supplied texture (0x" + std::string(hex) + ") can not be used as render target.");
+
+    recordingInstall();
+    init();
+    std::string missing = (folder / "missing.png").string();
+    EXPECT_FATAL(dglCreateTextureFromFile(missing.c_str(), 64, 32, D3DFMT_A8R8G8B8, false),
+                 "Can not create a 64*32 32-bit ARGB texture from file: " + missing + ".");
+    recordingInstall();
+    init();
+    EXPECT_FATAL(dglCreateTextureFromFile(missing.c_str(), 64, 32, D3DFMT_R5G6B5, false),
+                 "Can not create a 64*32 16-bit RGB texture from file: " + missing + ".");
+    // fatalExit freed every memory block; start the bracket again for TearDown.
+    markScratchMemory();
+    blocksBefore = memoryBlockCount();
+}
