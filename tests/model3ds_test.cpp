@@ -1,0 +1,299 @@
+// 3DS loader on files written by the test: the chunk walk (entered, skipped
+// and selected chunks), list contents, and every way a damaged file ends.
+#include "geometry/model3ds.h"
+#include "resources/files.h"
+#include "resources/memory.h"
+#include "tests/dgl_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put16(Bytes& out, std::uint32_t value)
+{
+    out.push_back(static_cast<std::uint8_t>(value));
+    out.push_back(static_cast<std::uint8_t>(value >> 8));
+}
+
+void put32(Bytes& out, std::uint32_t value)
+{
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+
+void putFloat(Bytes& out, float value)
+{
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &value, 4);
+    put32(out, bits);
+}
+
+// A chunk with its header; length = 6 + body unless given.
+Bytes chunk(std::uint16_t id, const Bytes& body, long length = -1)
+{
+    Bytes out;
+    put16(out, id);
+    put32(out, length < 0 ? static_cast<std::uint32_t>(6 + body.size()) : static_cast<std::uint32_t>(length));
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+    return out;
+}
+
+Bytes vertexList(const std::vector<Vector3>& positions, int count = -1)
+{
+    Bytes body;
+    put16(body, count < 0 ? static_cast<std::uint32_t>(positions.size()) : static_cast<std::uint32_t>(count));
+    for (const Vector3& p : positions) {
+        putFloat(body, p.x);
+        putFloat(body, p.y);
+        putFloat(body, p.z);
+    }
+    return chunk(0x4110, body);
+}
+
+// Faces with flags and a trailing smoothing-group sub-chunk that must be skipped.
+Bytes faceList(const std::vector<std::array<int, 3>>& faces, int count = -1)
+{
+    Bytes body;
+    put16(body, count < 0 ? static_cast<std::uint32_t>(faces.size()) : static_cast<std::uint32_t>(count));
+    for (const auto& f : faces) {
+        put16(body, static_cast<std::uint32_t>(f[0]));
+        put16(body, static_cast<std::uint32_t>(f[1]));
+        put16(body, static_cast<std::uint32_t>(f[2]));
+        put16(body, 7);
+    }
+    Bytes smoothing;
+    for (std::size_t f = 0; f < faces.size(); ++f) {
+        put32(smoothing, 1);
+    }
+    Bytes sub = chunk(0x4150, smoothing);
+    body.insert(body.end(), sub.begin(), sub.end());
+    return chunk(0x4120, body);
+}
+
+Bytes mappingList(const std::vector<std::pair<float, float>>& uv)
+{
+    Bytes body;
+    put16(body, static_cast<std::uint32_t>(uv.size()));
+    for (const auto& [u, v] : uv) {
+        putFloat(body, u);
+        putFloat(body, v);
+    }
+    return chunk(0x4140, body);
+}
+
+Bytes named(const std::string& name, const Bytes& contents)
+{
+    Bytes body(name.begin(), name.end());
+    body.push_back(0);
+    body.insert(body.end(), contents.begin(), contents.end());
+    return chunk(0x4000, body);
+}
+
+Bytes mainChunk(const Bytes& editorContents, const Bytes& after = {})
+{
+    Bytes version = chunk(0x0002, {3, 0, 0, 0});
+    Bytes keyframer = chunk(0xB000, chunk(0xB002, Bytes(20, 0xAB)));
+    return chunk(0x4D4D, join({version, chunk(0x3D3D, editorContents), keyframer, after}));
+}
+
+const std::vector<Vector3> TRIANGLE = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+
+class Model3ds : public DglTest {
+protected:
+    void SetUp() override
+    {
+        DglTest::SetUp();
+        init();
+        char pattern[] = "/tmp/gfxcore-3ds-XXXXXX";
+        folder = mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        DglTest::TearDown();
+        closeAllFiles();
+        freeAllMemory();
+        const std::string command = "rm -rf " + folder;
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+
+    // Writes the file; the returned path lives as long as the test.
+    const char* write(const Bytes& bytes)
+    {
+        paths.push_back(folder + "/model" + std::to_string(paths.size()) + ".3ds");
+        std::ofstream file(paths.back(), std::ios::binary);
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return paths.back().c_str();
+    }
+
+    std::string corrupt(const char* path) { return std::string("Corrupt 3DS file: ") + path; }
+
+    std::string folder;
+    std::vector<std::string> paths{std::vector<std::string>()};
+    Mesh mesh{};
+};
+
+TEST_F(Model3ds, LoadsTheSelectedObjectAndSkipsEverythingElse)
+{
+    const Bytes material = chunk(0xAFFF, chunk(0xA000, {'m', 'a', 't', 0}));
+    const Bytes first = named("first", chunk(0x4100, join({vertexList({{9, 9, 9}, {8, 8, 8}, {7, 7, 7}}),
+                                                              faceList({{0, 1, 2}}), chunk(0x4160, Bytes(48, 1))})));
+    const Bytes second =
+        named("a much longer object name than usual", chunk(0x4100, join({chunk(0x4160, Bytes(48, 2)),
+                                                                          vertexList({{1, 2, 3}, {4, 5, 6}, {-1, 0, 2}}),
+                                                                          mappingList({{0.25f, 0.5f}, {1, 1}, {0, 0.75f}}),
+                                                                          faceList({{0, 1, 2}})})));
+    const Bytes light = named("lamp", chunk(0x4600, Bytes(12, 0)));
+    const char* path = write(mainChunk(join({material, first, light, second})));
+
+    loadMesh3ds(mesh, path, 1, 0.5f, 0xFF336699u);
+    ASSERT_EQ(mesh.vertexCount, 3);
+    ASSERT_EQ(mesh.faceCount, 1);
+    EXPECT_FLOAT_EQ(mesh.vertices[0].position.x, 0.5f);
+    EXPECT_FLOAT_EQ(mesh.vertices[1].position.y, 2.5f);
+    EXPECT_FLOAT_EQ(mesh.vertices[2].position.z, 1.0f);
+    EXPECT_FLOAT_EQ(mesh.vertices[0].u, 0.25f);
+    EXPECT_FLOAT_EQ(mesh.vertices[0].v, -0.5f);
+    EXPECT_FLOAT_EQ(mesh.vertices[2].v, -0.75f);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(mesh.vertices[v].diffuse, 0xFF336699u);
+        EXPECT_NEAR(mesh.vertices[v].normal.length(), 1.0f, 1e-5f);
+    }
+    EXPECT_EQ(mesh.faces[0].a, 0);
+    EXPECT_EQ(mesh.faces[0].b, 1);
+    EXPECT_EQ(mesh.faces[0].c, 2);
+    UINT length = 0;
+    const BYTE* buffer = recordingBufferMemory(mesh.vertexBuffer, &length);
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(length, 3u * 36u);
+    EXPECT_EQ(std::memcmp(buffer, mesh.vertices, length), 0);
+    ASSERT_NE(recordingBufferMemory(mesh.indexBuffer, &length), nullptr);
+    EXPECT_EQ(length, 6u);
+    // The file stays open until exit: one more slot of the file table.
+    EXPECT_EQ(openFileCount(), 1);
+}
+
+TEST_F(Model3ds, MappingIsOptionalAndMayComeBeforeTheVertices)
+{
+    const char* plain = write(mainChunk(named("o", chunk(0x4100, join({vertexList(TRIANGLE), faceList({{2, 1, 0}})})))));
+    loadMesh3ds(mesh, plain, 0, 1.0f, 0xFFFFFFFFu);
+    ASSERT_EQ(mesh.vertexCount, 3);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(mesh.vertices[v].u, 0.0f);
+        EXPECT_EQ(mesh.vertices[v].v, 0.0f);
+    }
+    // (Pa - Pb) x (Pb - Pc) of face (2, 1, 0) here is +z.
+    EXPECT_NEAR(mesh.vertices[0].normal.z, 1.0f, 1e-6f);
+
+    const char* mappedFirst = write(mainChunk(named(
+        "o", chunk(0x4100, join({faceList({{0, 1, 2}}), mappingList({{0.5f, 0.25f}, {1, 1}, {0, 0}}),
+                                 vertexList(TRIANGLE)})))));
+    Mesh second{};
+    loadMesh3ds(second, mappedFirst, 0, 2.0f, 0);
+    ASSERT_EQ(second.vertexCount, 3);
+    EXPECT_FLOAT_EQ(second.vertices[0].u, 0.5f);
+    EXPECT_FLOAT_EQ(second.vertices[0].v, -0.25f);
+    EXPECT_FLOAT_EQ(second.vertices[1].position.y, 2.0f);
+}
+
+TEST_F(Model3ds, MissingObjectsAndListsEndWithTheirMessages)
+{
+    const Bytes object = named("o", chunk(0x4100, join({vertexList(TRIANGLE), faceList({{0, 1, 2}})})));
+    const char* two = write(mainChunk(join({object, object})));
+    EXPECT_FATAL(loadMesh3ds(mesh, two, 2, 1.0f, 0), std::string("Object 2 not present in 3DS file: ") + two + ".");
+
+    init();
+    const char* noFaces = write(mainChunk(named("o", chunk(0x4100, vertexList(TRIANGLE)))));
+    EXPECT_FATAL(loadMesh3ds(mesh, noFaces, 0, 1.0f, 0), corrupt(noFaces));
+
+    init();
+    const char* twice =
+        write(mainChunk(named("o", chunk(0x4100, join({vertexList(TRIANGLE), vertexList(TRIANGLE)})))));
+    EXPECT_FATAL(loadMesh3ds(mesh, twice, 0, 1.0f, 0), "Corrupt 3DS file.");
+
+    init();
+    const std::string missing = folder + "/none.3ds";
+    EXPECT_FATAL(loadMesh3ds(mesh, missing.c_str(), 0, 1.0f, 0),
+                 "Can not open file: " + missing + ", with full access rights. Maybe it's protected.");
+}
+
+TEST_F(Model3ds, DamagedChunkLengthsEndAsCorruptWithoutLooping)
+{
+    const Bytes good = named("o", chunk(0x4100, join({vertexList(TRIANGLE), faceList({{0, 1, 2}})})));
+    // A zero length would make the walk stand still; a short one step back.
+    for (long length : {0L, 5L}) {
+        const char* path = write(mainChunk(join({chunk(0x1234, Bytes(10, 0), length), good})));
+        EXPECT_FATAL(loadMesh3ds(mesh, path, 0, 1.0f, 0), corrupt(path));
+        init();
+    }
+    // A chunk that runs past the end of the file.
+    const char* past = write(mainChunk(join({good, chunk(0xAFFF, Bytes(4, 0), 4000)})));
+    EXPECT_FATAL(loadMesh3ds(mesh, past, 0, 1.0f, 0), corrupt(past));
+
+    // A truncated file: its main chunk claims more than is there.
+    init();
+    Bytes whole = mainChunk(good);
+    whole.resize(whole.size() - 5);
+    const char* truncated = write(whole);
+    EXPECT_FATAL(loadMesh3ds(mesh, truncated, 0, 1.0f, 0), corrupt(truncated));
+
+    // A header cut short inside a consistent main chunk: the file manager's read message.
+    init();
+    Bytes cutHeader = mainChunk(good, {0x10, 0x20, 0x30});
+    const char* header = write(cutHeader);
+    EXPECT_FATAL(loadMesh3ds(mesh, header, 0, 1.0f, 0), std::string("Can not read 4 bytes from file: ") + header + ".");
+
+    // An object name without terminator inside its chunk.
+    init();
+    Bytes unterminated = chunk(0x4000, {'a', 'b', 'c'});
+    const char* name = write(mainChunk(join({unterminated, good})));
+    EXPECT_FATAL(loadMesh3ds(mesh, name, 0, 1.0f, 0), corrupt(name));
+}
+
+TEST_F(Model3ds, ListsThatDoNotFitTheirChunkOrTheMeshAreCorrupt)
+{
+    auto object = [](const Bytes& lists) { return mainChunk(named("o", chunk(0x4100, lists))); };
+    struct Case {
+        const char* what;
+        Bytes file;
+    };
+    const std::vector<Case> cases = {
+        {"vertex count beyond the chunk", object(join({vertexList(TRIANGLE, 4), faceList({{0, 1, 2}})}))},
+        {"face count beyond the chunk", object(join({vertexList(TRIANGLE), faceList({{0, 1, 2}}, 50)}))},
+        {"face index beyond the vertices", object(join({vertexList(TRIANGLE), faceList({{0, 1, 3}})}))},
+        {"face index before the vertices", object(join({faceList({{0, 9, 2}}), vertexList(TRIANGLE)}))},
+        {"mapping count differs", object(join({vertexList(TRIANGLE), mappingList({{0, 0}, {1, 1}}),
+                                               faceList({{0, 1, 2}})}))},
+        {"vertex count differs", object(join({mappingList({{0, 0}, {1, 1}}), vertexList(TRIANGLE),
+                                              faceList({{0, 1, 2}})}))},
+        {"list chunk too short for its count", object(join({chunk(0x4110, {1}), faceList({{0, 0, 0}})}))},
+        {"more vertices than 16-bit indices hold",
+         object(join({vertexList(std::vector<Vector3>(40000, Vector3(1, 2, 3))), faceList({{0, 1, 2}})}))},
+    };
+    for (const Case& c : cases) {
+        const char* path = write(c.file);
+        EXPECT_FATAL(loadMesh3ds(mesh, path, 0, 1.0f, 0), corrupt(path)) << c.what;
+        init();
+    }
+}
+
+} // namespace
