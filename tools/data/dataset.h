@@ -131,7 +131,12 @@ inline const DataFile* findDataFile(const char* name)
 bool generatePictures(const std::string& folder, std::string& error);
 bool generateModels(const std::string& folder, std::string& error);
 bool generateClips(const std::string& folder, std::string& error);
+// One clip: 0..2 city, city2, city3; 3..5 knot, knot2, knot3; 6 pats.
+constexpr int DATA_CLIP_COUNT = 7;
+bool generateClip(const std::string& folder, int index, std::string& error);
 bool generateMusic(const std::string& folder, std::string& error);
 
-// Creates folder (and its parents) and writes every file of the manifest.
+// Creates folder (and its parents) and writes every file of the manifest,
+// spreading the independent files over the processor's cores (the bytes do
+// not depend on the order).
 bool generateDataSet(const std::string& folder, std::string& error);

@@ -2,7 +2,12 @@
 // command line (the build passes <build>/show/data). Depends on dataset.h.
 #include "tools/data/dataset.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <thread>
+#include <vector>
 #include <string>
 #include <sys/stat.h>
 
@@ -35,8 +40,42 @@ bool generateDataSet(const std::string& folder, std::string& error)
         error = "can not create the folder " + folder;
         return false;
     }
-    return generatePictures(folder, error) && generateModels(folder, error) && generateClips(folder, error) &&
-           generateMusic(folder, error);
+    // Longest jobs first, so the cores finish together.
+    std::vector<std::function<bool(std::string&)>> jobs;
+    for (int clip : {0, 1, 2}) {
+        jobs.push_back([&folder, clip](std::string& e) { return generateClip(folder, clip, e); });
+    }
+    jobs.push_back([&folder](std::string& e) { return generatePictures(folder, e); });
+    jobs.push_back([&folder](std::string& e) { return generateMusic(folder, e); });
+    for (int clip : {3, 4, 5, 6}) {
+        jobs.push_back([&folder, clip](std::string& e) { return generateClip(folder, clip, e); });
+    }
+    jobs.push_back([&folder](std::string& e) { return generateModels(folder, e); });
+
+    std::atomic<std::size_t> next{0};
+    std::vector<std::string> errors(jobs.size());
+    std::vector<char> done(jobs.size(), 0);
+    auto worker = [&]() {
+        for (std::size_t job = next++; job < jobs.size(); job = next++) {
+            done[job] = jobs[job](errors[job]) ? 1 : 0;
+        }
+    };
+    const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < cores; ++i) {
+        threads.emplace_back(worker);
+    }
+    worker();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (std::size_t job = 0; job < jobs.size(); ++job) {
+        if (done[job] == 0) {
+            error = errors[job];
+            return false;
+        }
+    }
+    return true;
 }
 
 int main(int argc, char** argv)
