@@ -108,11 +108,12 @@ inline Matrix parseMatrix(const std::string& line)
 
 inline bool startsWith(const std::string& line, const char* prefix) { return line.rfind(prefix, 0) == 0; }
 
-// One draw call with the world matrix and the light 0 line in force.
+// One draw call with the world and view matrices and the light 0 line in force.
 struct DrawCall {
     bool indexed;
     std::string line;
     Matrix world;
+    Matrix view;
     std::string light0;
 };
 
@@ -120,16 +121,19 @@ inline std::vector<DrawCall> drawCalls()
 {
     std::vector<DrawCall> calls;
     Matrix world{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    Matrix view = world;
     std::string light0;
     for (const std::string& line : recordingLog()) {
         if (startsWith(line, "SetTransform(256, "))
             world = parseMatrix(line);
+        else if (startsWith(line, "SetTransform(2, "))
+            view = parseMatrix(line);
         else if (startsWith(line, "SetLight(0, "))
             light0 = line;
         else if (startsWith(line, "DrawIndexedPrimitive("))
-            calls.push_back({true, line, world, light0});
+            calls.push_back({true, line, world, view, light0});
         else if (startsWith(line, "DrawPrimitiveUP("))
-            calls.push_back({false, line, world, light0});
+            calls.push_back({false, line, world, view, light0});
     }
     return calls;
 }
