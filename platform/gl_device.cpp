@@ -500,6 +500,9 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     if (presentHook != nullptr) {
         readback.resize(static_cast<size_t>(backBuffer.glWidth) * backBuffer.glHeight * 3);
         glCacheReadFramebuffer(backBuffer.framebuffer);
+        // Mesa's llvmpipe can hand back the previous frame when the read
+        // follows the swap while its render threads still finish the frame.
+        glFinish();
         glReadPixels(0, 0, backBuffer.glWidth, backBuffer.glHeight, GL_RGB, GL_UNSIGNED_BYTE, readback.data());
         presentHook(readback.data(), backBuffer.glWidth, backBuffer.glHeight, presentHookUser);
     }

@@ -229,14 +229,20 @@ void flushLights(GlDevice& device)
     }
 }
 
-// D3D clip space puts pixel centres on integer coordinates, GL on halves:
-// shift by half a pixel of the target (in its unscaled size, so a scaled
-// target keeps the same picture).
+// The original API puts pixel centres on integer coordinates, GL on halves:
+// shift the picture by half a GL pixel. At a render scale N the first of the
+// N x N pixels standing for one original pixel samples where the original
+// did, and a full-target quad still covers every pixel. The shift is 1/64
+// pixel short of a half so that an edge exactly on a pixel centre follows
+// the original's top-left rule (a left or top edge takes the pixel, a right
+// or bottom edge leaves it) whatever tie rule the GL rasteriser has.
+constexpr float PIXEL_SHIFT = 0.5f - 1.0f / 64.0f;
+
 void flushProjection(GlDevice& device)
 {
     const D3DMATRIX& p = device.projection;
-    float dx = 1.0f / static_cast<float>(device.colorTarget->desc.Width);
-    float dy = -1.0f / static_cast<float>(device.colorTarget->desc.Height);
+    float dx = 2.0f * PIXEL_SHIFT / static_cast<float>(device.colorTarget->glWidth);
+    float dy = -2.0f * PIXEL_SHIFT / static_cast<float>(device.colorTarget->glHeight);
     float matrix[16];
     for (int row = 0; row < 4; row++) {
         matrix[row * 4 + 0] = p.m[row][0] + p.m[row][3] * dx;

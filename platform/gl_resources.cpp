@@ -37,6 +37,20 @@ bool glTextureFormat(D3DFORMAT format, GLint* internalFormat, GLenum* pixelForma
 
 // ---------------------------------------------------------------- surfaces
 
+namespace {
+
+// The current colour target is going away (the caller released its last
+// reference): drawing returns to the back buffer and its default depth.
+void returnToBackBuffer(GlDevice& device)
+{
+    device.colorTarget = &device.backBuffer;
+    device.depthTarget = device.hasDefaultDepth ? &device.defaultDepth : nullptr;
+    device.dirtyTarget = true;
+    device.dirtyRenderStates = true;
+}
+
+} // namespace
+
 ULONG GlSurface::AddRef()
 {
     if (container != nullptr)
@@ -100,8 +114,7 @@ void GlSurface::forgetBindings()
                 texture->level.attachedDepth = ~0u;
         }
     } else if (device->colorTarget == this) {
-        device->colorTarget = &device->backBuffer;
-        device->dirtyTarget = true;
+        returnToBackBuffer(*device);
     }
 }
 
@@ -210,10 +223,8 @@ void GlTexture::forgetBindings()
             bound = nullptr;
             device->dirtyStages = true;
         }
-    if (device->colorTarget == &level) {
-        device->colorTarget = &device->backBuffer;
-        device->dirtyTarget = true;
-    }
+    if (device->colorTarget == &level)
+        returnToBackBuffer(*device);
 }
 
 HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,

@@ -1,0 +1,913 @@
+// The OpenGL device on real GL (SDL offscreen, Mesa): what a viewer would see
+// for each feature the renderer uses, read back through the present hook,
+// plus the factory, the failure paths and the state cache's counters.
+// Set GFXCORE_TEST_PNG_DIR to keep some frames as PNG files.
+#include "imaging/png_writer.h"
+#include "platform/gl_device.h"
+#include "platform/window.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+struct Frame {
+    std::vector<std::uint8_t> rgb;
+    int width = 0;
+    int height = 0;
+    Rgb at(int x, int y) const
+    {
+        const std::uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
+        return Rgb{p[0], p[1], p[2]};
+    }
+};
+
+void captureFrame(const std::uint8_t* rgb, int width, int height, void* user)
+{
+    Frame* frame = static_cast<Frame*>(user);
+    frame->rgb.assign(rgb, rgb + static_cast<size_t>(width) * height * 3);
+    frame->width = width;
+    frame->height = height;
+}
+
+void keepPng(const Frame& frame, const char* name)
+{
+    const char* folder = std::getenv("GFXCORE_TEST_PNG_DIR");
+    if (folder != nullptr && folder[0] != 0)
+        writePngRgb(std::string(folder) + "/" + name + ".png", frame.rgb.data(), frame.width, frame.height);
+}
+
+// Near within a tolerance of a few steps (filtering, fog and lighting maths).
+::testing::AssertionResult near(Rgb actual, int r, int g, int b, int tolerance = 3)
+{
+    if (std::abs(actual.r - r) <= tolerance && std::abs(actual.g - g) <= tolerance &&
+        std::abs(actual.b - b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << actual.r << ", " << actual.g << ", " << actual.b
+                                         << ") expected (" << r << ", " << g << ", " << b << ")";
+}
+
+struct VertexPC {
+    float x, y, z;
+    DWORD color;
+};
+struct VertexPNC {
+    float x, y, z, nx, ny, nz;
+    DWORD color;
+};
+struct VertexPNCT {
+    float x, y, z, nx, ny, nz;
+    DWORD color;
+    float u, v;
+};
+struct VertexPNCT2 {
+    float x, y, z, nx, ny, nz;
+    DWORD color;
+    float u, v, u1, v1;
+};
+struct VertexPCT {
+    float x, y, z;
+    DWORD color;
+    float u, v;
+};
+struct VertexPCT2 {
+    float x, y, z;
+    DWORD color;
+    float u, v, u1, v1;
+};
+
+constexpr DWORD FVF_PC = 0x042, FVF_PNC = 0x052, FVF_PNCT = 0x152, FVF_PNCT2 = 0x252, FVF_PCT = 0x142,
+                FVF_PCT2 = 0x242;
+
+float ndcX(float pixel) { return pixel / 320.0f - 1.0f; }
+float ndcY(float pixel) { return 1.0f - pixel / 240.0f; }
+
+D3DMATRIX identity() { return D3DMATRIX{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}}; }
+
+D3DMATRIX rotateY(float angle)
+{
+    D3DMATRIX m = identity();
+    m.m[0][0] = std::cos(angle);
+    m.m[0][2] = -std::sin(angle);
+    m.m[2][0] = std::sin(angle);
+    m.m[2][2] = std::cos(angle);
+    return m;
+}
+
+// Left-handed perspective, horizontal field of view (as the renderer builds it).
+D3DMATRIX perspective(float fov, float aspect, float zNear, float zFar)
+{
+    D3DMATRIX m{};
+    m.m[0][0] = 1.0f / std::tan(fov / 2);
+    m.m[1][1] = 1.0f / std::tan(fov / aspect / 2);
+    float q = zFar / (zFar - zNear);
+    m.m[2][2] = q;
+    m.m[3][2] = -q * zNear;
+    m.m[2][3] = 1;
+    return m;
+}
+
+class GlDeviceTest : public ::testing::Test {
+protected:
+    static HWND window;
+    IDirect3D8* d3d = nullptr;
+    IDirect3DDevice8* device = nullptr;
+    Frame frame;
+
+    static void SetUpTestSuite()
+    {
+        window = platformCreateRenderWindow(640, 480);
+        ASSERT_NE(window, nullptr);
+    }
+
+    static void TearDownTestSuite()
+    {
+        platformDestroyWindow(window);
+        window = nullptr;
+    }
+
+    void SetUp() override { createDevice(); }
+
+    void TearDown() override
+    {
+        glDeviceSetPresentHook(nullptr, nullptr);
+        glDeviceSetRenderScale(1);
+        releaseDevice();
+    }
+
+    void createDevice()
+    {
+        d3d = glDirect3DCreate8(D3D_SDK_VERSION);
+        ASSERT_NE(d3d, nullptr);
+        D3DPRESENT_PARAMETERS parameters{};
+        parameters.BackBufferWidth = 640;
+        parameters.BackBufferHeight = 480;
+        parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+        parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+        parameters.hDeviceWindow = window;
+        parameters.Windowed = TRUE;
+        parameters.EnableAutoDepthStencil = TRUE;
+        parameters.AutoDepthStencilFormat = D3DFMT_D16;
+        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0x50, &parameters, &device), S_OK);
+        glDeviceSetPresentHook(captureFrame, &frame);
+        // The renderer's usual frame: lighting off, inside a scene.
+        device->SetRenderState(D3DRS_LIGHTING, FALSE);
+        device->BeginScene();
+        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    }
+
+    void releaseDevice()
+    {
+        if (device != nullptr) {
+            EXPECT_EQ(device->Release(), 0u);
+        }
+        if (d3d != nullptr)
+            d3d->Release();
+        device = nullptr;
+        d3d = nullptr;
+    }
+
+    // Ends the frame and starts the next with a cleared depth buffer (unless
+    // asked to keep it), as the show's frames do: equal depths from frame to
+    // frame would make pixel checks depend on depth rounding.
+    const Frame& present(bool clearDepth = true)
+    {
+        device->EndScene();
+        device->Present(nullptr, nullptr, nullptr, nullptr);
+        device->BeginScene();
+        if (clearDepth)
+            device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+        return frame;
+    }
+
+    // A screen rectangle in pixels, two clockwise triangles (as the renderer's quads).
+    void drawQuad(float left, float top, float right, float bottom, float z, DWORD color, float u0 = 0,
+                  float v0 = 0, float u1 = 1, float v1 = 1)
+    {
+        VertexPCT v[6] = {{ndcX(left), ndcY(top), z, color, u0, v0},     {ndcX(right), ndcY(top), z, color, u1, v0},
+                          {ndcX(left), ndcY(bottom), z, color, u0, v1},  {ndcX(right), ndcY(top), z, color, u1, v0},
+                          {ndcX(right), ndcY(bottom), z, color, u1, v1}, {ndcX(left), ndcY(bottom), z, color, u0, v1}};
+        device->SetVertexShader(FVF_PCT);
+        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPCT)), S_OK);
+    }
+
+    IDirect3DTexture8* makeTexture(UINT width, UINT height, D3DFORMAT format, const std::vector<DWORD>& texels)
+    {
+        IDirect3DTexture8* texture = nullptr;
+        EXPECT_EQ(device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture), S_OK);
+        D3DLOCKED_RECT locked{};
+        EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
+        for (UINT y = 0; y < height; y++)
+            for (UINT x = 0; x < width; x++) {
+                std::uint8_t* row = static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch;
+                DWORD texel = texels[y * width + x];
+                if (format == D3DFMT_R5G6B5) {
+                    std::uint16_t value = static_cast<std::uint16_t>(texel);
+                    std::memcpy(row + x * 2, &value, 2);
+                } else {
+                    std::memcpy(row + x * 4, &texel, 4);
+                }
+            }
+        EXPECT_EQ(texture->UnlockRect(0), S_OK);
+        return texture;
+    }
+
+    void nearestFilter(DWORD stage)
+    {
+        device->SetTextureStageState(stage, D3DTSS_MAGFILTER, D3DTEXF_POINT);
+        device->SetTextureStageState(stage, D3DTSS_MINFILTER, D3DTEXF_POINT);
+    }
+};
+
+HWND GlDeviceTest::window = nullptr;
+
+// ---------------------------------------------------------------- factory
+
+TEST_F(GlDeviceTest, FactoryListsModesCapsAndDepthMatches)
+{
+    UINT count = d3d->GetAdapterModeCount(D3DADAPTER_DEFAULT);
+    ASSERT_GE(count, 2u);
+    bool found565 = false, found888 = false;
+    for (UINT i = 0; i < count; i++) {
+        D3DDISPLAYMODE mode{};
+        ASSERT_EQ(d3d->EnumAdapterModes(D3DADAPTER_DEFAULT, i, &mode), S_OK);
+        if (mode.Width == 640 && mode.Height == 480) {
+            found565 |= mode.Format == D3DFMT_R5G6B5;
+            found888 |= mode.Format == D3DFMT_X8R8G8B8;
+        }
+    }
+    EXPECT_TRUE(found565 && found888);
+    D3DDISPLAYMODE mode{};
+    EXPECT_EQ(d3d->EnumAdapterModes(D3DADAPTER_DEFAULT, count, &mode), D3DERR_INVALIDCALL);
+    ASSERT_EQ(d3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode), S_OK);
+    EXPECT_EQ(mode.Format, D3DFMT_X8R8G8B8);
+    EXPECT_GE(mode.Width, 640u);
+
+    D3DCAPS8 caps{};
+    ASSERT_EQ(d3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps), S_OK);
+    EXPECT_EQ(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE),
+              D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE);
+    EXPECT_GE(caps.MaxTextureWidth, 512u);
+
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D16), S_OK);
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_R5G6B5, D3DFMT_A8R8G8B8, D3DFMT_D16), S_OK);
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D24S8),
+              D3DERR_NOTAVAILABLE);
+    EXPECT_EQ(device->TestCooperativeLevel(), S_OK);
+    EXPECT_EQ(glDirect3DCreate8(219), nullptr);
+}
+
+TEST_F(GlDeviceTest, DeviceCreationRefusesWhatItCannotServe)
+{
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 640;
+    parameters.BackBufferHeight = 480;
+    parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+    parameters.Windowed = TRUE;
+    parameters.EnableAutoDepthStencil = TRUE;
+    parameters.AutoDepthStencilFormat = D3DFMT_D16;
+    IDirect3DDevice8* other = reinterpret_cast<IDirect3DDevice8*>(1);
+    EXPECT_NE(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0x50, &parameters, &other), S_OK);
+    EXPECT_EQ(other, nullptr);
+    parameters.hDeviceWindow = window;
+    parameters.Windowed = FALSE;
+    parameters.BackBufferWidth = 641; // full screen takes listed sizes only
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x50, &parameters, &other), D3DERR_INVALIDCALL);
+    parameters.Windowed = TRUE;
+    parameters.BackBufferWidth = 640;
+    parameters.AutoDepthStencilFormat = D3DFMT_D24S8;
+    EXPECT_NE(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x50, &parameters, &other), S_OK);
+    EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x50, nullptr, &other), D3DERR_INVALIDCALL);
+}
+
+// ---------------------------------------------------------------- frame
+
+TEST_F(GlDeviceTest, ClearAndPresentHookGiveTheBackBuffer)
+{
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
+    RECT box{10, 20, 30, 40};
+    device->Clear(1, &box, D3DCLEAR_TARGET, 0xFFFF0000, 1.0f, 0);
+    const Frame& f = present();
+    ASSERT_EQ(f.width, 640);
+    ASSERT_EQ(f.height, 480);
+    EXPECT_TRUE(near(f.at(0, 0), 0x33, 0x66, 0x99, 0));
+    EXPECT_TRUE(near(f.at(639, 479), 0x33, 0x66, 0x99, 0));
+    // The rectangle is in top-left based pixel coordinates.
+    EXPECT_TRUE(near(f.at(10, 20), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(29, 39), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(30, 40), 0x33, 0x66, 0x99, 0));
+    EXPECT_TRUE(near(f.at(9, 19), 0x33, 0x66, 0x99, 0));
+
+    GlDeviceCounters last = glDeviceLastFrameCounters();
+    EXPECT_EQ(last.clears, 3u); // the fixture's clear and the two above
+    EXPECT_EQ(glDeviceCounters().clears, 1u); // present() starts the next frame with a depth clear
+    EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0), D3DERR_INVALIDCALL);
+}
+
+TEST_F(GlDeviceTest, RenderScaleEnlargesTheBackBufferNotTheCanvas)
+{
+    releaseDevice();
+    glDeviceSetRenderScale(2);
+    createDevice();
+    drawQuad(0, 0, 320, 240, 0.5f, 0xFF00FF00); // the top-left quarter of the canvas
+    const Frame& f = present();
+    ASSERT_EQ(f.width, 1280);
+    ASSERT_EQ(f.height, 960);
+    EXPECT_TRUE(near(f.at(0, 0), 0, 255, 0, 0));
+    EXPECT_TRUE(near(f.at(639, 479), 0, 255, 0, 0));
+    EXPECT_TRUE(near(f.at(640, 480), 0, 0, 0, 0));
+    glDeviceSetRenderScale(99);
+    EXPECT_EQ(glDeviceRenderScale(), 8);
+}
+
+TEST_F(GlDeviceTest, PixelCentresSitOnIntegerCoordinates)
+{
+    // A 2x2 quad from 0.5 to 2.5 covers the pixels whose centres 1 and 2 it
+    // contains (GL's own centres would give pixels 0 and 1).
+    drawQuad(0.5f, 0.5f, 2.5f, 2.5f, 0.5f, 0xFFFFFFFF);
+    const Frame& f = present();
+    EXPECT_TRUE(near(f.at(1, 1), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(2, 2), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(0, 0), 0, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(3, 3), 0, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(0, 1), 0, 0, 0, 0));
+}
+
+// ---------------------------------------------------------------- vertex formats and culling
+
+TEST_F(GlDeviceTest, EveryVertexFormatDrawsItsColourAndFrontFacesWindClockwise)
+{
+    const DWORD red = 0xFFFF0000;
+    // Clockwise on screen: bottom-left, top, bottom-right.
+    const float cx[3] = {-0.5f, 0.0f, 0.5f}, cy[3] = {-0.5f, 0.5f, -0.5f};
+    auto draw = [&](DWORD fvf, bool clockwise) {
+        int order[3] = {0, 1, 2};
+        if (!clockwise)
+            std::swap(order[1], order[2]);
+        VertexPC pc[3];
+        VertexPNC pnc[3];
+        VertexPNCT pnct[3];
+        VertexPNCT2 pnct2[3];
+        VertexPCT pct[3];
+        VertexPCT2 pct2[3];
+        for (int i = 0; i < 3; i++) {
+            float x = cx[order[i]], y = cy[order[i]];
+            pc[i] = {x, y, 0.5f, red};
+            pnc[i] = {x, y, 0.5f, 0, 0, -1, red};
+            pnct[i] = {x, y, 0.5f, 0, 0, -1, red, 0, 0};
+            pnct2[i] = {x, y, 0.5f, 0, 0, -1, red, 0, 0, 0, 0};
+            pct[i] = {x, y, 0.5f, red, 0, 0};
+            pct2[i] = {x, y, 0.5f, red, 0, 0, 0, 0};
+        }
+        device->SetVertexShader(fvf);
+        const void* data = fvf == FVF_PC      ? static_cast<const void*>(pc)
+                           : fvf == FVF_PNC   ? static_cast<const void*>(pnc)
+                           : fvf == FVF_PNCT  ? static_cast<const void*>(pnct)
+                           : fvf == FVF_PNCT2 ? static_cast<const void*>(pnct2)
+                           : fvf == FVF_PCT   ? static_cast<const void*>(pct)
+                                              : static_cast<const void*>(pct2);
+        UINT stride = fvf == FVF_PC ? 16 : fvf == FVF_PNC ? 28 : fvf == FVF_PNCT ? 36 : fvf == FVF_PNCT2 ? 44
+                                          : fvf == FVF_PCT ? 24 : 32;
+        EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, data, stride), S_OK);
+    };
+    for (DWORD fvf : {FVF_PC, FVF_PNC, FVF_PNCT, FVF_PNCT2, FVF_PCT, FVF_PCT2}) {
+        SCOPED_TRACE(fvf);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        draw(fvf, true);
+        Frame f = present();
+        EXPECT_TRUE(near(f.at(320, 260), 255, 0, 0, 0));
+        EXPECT_TRUE(near(f.at(320, 100), 0, 0, 0, 0)); // above the apex
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+        draw(fvf, false); // counter-clockwise: culled
+        f = present();
+        EXPECT_TRUE(near(f.at(320, 260), 0, 0, 0, 0));
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+        draw(fvf, true); // clockwise culled by CW
+        f = present();
+        EXPECT_TRUE(near(f.at(320, 260), 0, 0, 0, 0));
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        draw(fvf, false);
+        f = present();
+        EXPECT_TRUE(near(f.at(320, 260), 255, 0, 0, 0));
+        device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    }
+}
+
+TEST_F(GlDeviceTest, BuffersDrawWithBaseVertexIndexAndLineLists)
+{
+    IDirect3DVertexBuffer8* vertices = nullptr;
+    IDirect3DIndexBuffer8* indices = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(6 * sizeof(VertexPC), D3DUSAGE_DYNAMIC, FVF_PC, D3DPOOL_DEFAULT, &vertices),
+              S_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(6, D3DUSAGE_DYNAMIC, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indices), S_OK);
+    BYTE* data = nullptr;
+    ASSERT_EQ(vertices->Lock(0, 0, &data, 0), S_OK);
+    // Vertices 0-2: a blue triangle on the left; 3-5: a green one on the right.
+    VertexPC v[6] = {{-0.9f, -0.5f, 0.5f, 0xFF0000FF}, {-0.6f, 0.5f, 0.5f, 0xFF0000FF}, {-0.3f, -0.5f, 0.5f, 0xFF0000FF},
+                     {0.3f, -0.5f, 0.5f, 0xFF00FF00},  {0.6f, 0.5f, 0.5f, 0xFF00FF00},  {0.9f, -0.5f, 0.5f, 0xFF00FF00}};
+    std::memcpy(data, v, sizeof(v));
+    ASSERT_EQ(vertices->Unlock(), S_OK);
+    ASSERT_EQ(indices->Lock(0, 0, &data, 0), S_OK);
+    const std::uint16_t triangle[3] = {0, 1, 2};
+    std::memcpy(data, triangle, sizeof(triangle));
+    ASSERT_EQ(indices->Unlock(), S_OK);
+    EXPECT_EQ(glDeviceCounters().bufferUploads, 2u);
+
+    device->SetVertexShader(FVF_PC);
+    device->SetStreamSource(0, vertices, sizeof(VertexPC));
+    device->SetIndices(indices, 3);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 1), S_OK);
+    Frame f = present();
+    EXPECT_TRUE(near(f.at(480, 260), 0, 255, 0, 0));
+    EXPECT_TRUE(near(f.at(160, 260), 0, 0, 0, 0));
+
+    // The same indices read as a line list: one line from vertex 0 to 1.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->SetIndices(indices, 0);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 2, 0, 1), S_OK);
+    f = present();
+    int lit = 0;
+    for (int x = 0; x < 640; x++)
+        lit += f.at(x, 240).b > 200 ? 1 : 0;
+    EXPECT_GE(lit, 1);
+    EXPECT_LE(lit, 3);
+    EXPECT_TRUE(near(f.at(320, 240), 0, 0, 0, 0));
+
+    // Out of range draws are refused instead of reading past the buffers.
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 3, 1), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 7, 0, 1), D3DERR_INVALIDCALL);
+    BYTE* extra = nullptr;
+    EXPECT_EQ(vertices->Lock(100, 0, &extra, 0), D3DERR_INVALIDCALL);
+    // Outside a scene nothing is drawn.
+    device->EndScene();
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 1), D3DERR_INVALIDCALL);
+    device->BeginScene();
+    vertices->Release();
+    indices->Release();
+    // Released buffers are no longer bound: drawing fails cleanly.
+    EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 1), D3DERR_INVALIDCALL);
+}
+
+// ---------------------------------------------------------------- textures
+
+TEST_F(GlDeviceTest, LockedTexturesUploadTopRowFirst)
+{
+    nearestFilter(0);
+    // 4x4, row 0 red, the rest blue; alpha opaque.
+    std::vector<DWORD> texels(16, 0xFF0000FF);
+    for (int x = 0; x < 4; x++)
+        texels[x] = 0xFFFF0000;
+    IDirect3DTexture8* argb = makeTexture(4, 4, D3DFMT_A8R8G8B8, texels);
+    device->SetTexture(0, argb);
+    drawQuad(0, 0, 320, 480, 0.5f, 0xFFFFFFFF);
+    // R5G6B5: row 0 green, the rest red.
+    std::vector<DWORD> texels565(16, 0xF800);
+    for (int x = 0; x < 4; x++)
+        texels565[x] = 0x07E0;
+    IDirect3DTexture8* rgb565 = makeTexture(4, 4, D3DFMT_R5G6B5, texels565);
+    device->SetTexture(0, rgb565);
+    drawQuad(320, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    EXPECT_EQ(glDeviceCounters().textureUploads, 2u);
+    const Frame& f = present();
+    keepPng(f, "gl_device_texture_rows");
+    EXPECT_TRUE(near(f.at(160, 10), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(160, 470), 0, 0, 255, 0));
+    EXPECT_TRUE(near(f.at(480, 10), 0, 255, 0, 0));
+    EXPECT_TRUE(near(f.at(480, 470), 255, 0, 0, 0));
+
+    // A partial lock points into the rows and uploads only them.
+    D3DLOCKED_RECT locked{};
+    RECT rows{0, 2, 4, 3};
+    ASSERT_EQ(argb->LockRect(0, &locked, &rows, 0), S_OK);
+    EXPECT_EQ(locked.Pitch, 16);
+    DWORD green = 0xFF00FF00;
+    for (int x = 0; x < 4; x++)
+        std::memcpy(static_cast<std::uint8_t*>(locked.pBits) + x * 4, &green, 4);
+    EXPECT_EQ(argb->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL); // already locked
+    ASSERT_EQ(argb->UnlockRect(0), S_OK);
+    EXPECT_EQ(argb->UnlockRect(0), D3DERR_INVALIDCALL);
+    device->SetTexture(0, argb);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    const Frame& g = present();
+    EXPECT_TRUE(near(g.at(320, 300), 0, 255, 0, 0)); // row 2 of 4
+    EXPECT_TRUE(near(g.at(320, 420), 0, 0, 255, 0));
+
+    RECT outside{0, 0, 5, 1};
+    EXPECT_EQ(argb->LockRect(0, &locked, &outside, 0), D3DERR_INVALIDCALL);
+    IDirect3DTexture8* bad = nullptr;
+    EXPECT_EQ(device->CreateTexture(4, 4, 1, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &bad), D3DERR_INVALIDCALL);
+    EXPECT_EQ(bad, nullptr);
+    EXPECT_EQ(device->CreateTexture(0, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &bad), D3DERR_INVALIDCALL);
+    argb->Release();
+    rgb565->Release();
+}
+
+TEST_F(GlDeviceTest, RenderToTextureThenSampleIt)
+{
+    IDirect3DTexture8* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target),
+              S_OK);
+    IDirect3DSurface8* surface = nullptr;
+    ASSERT_EQ(target->GetSurfaceLevel(0, &surface), S_OK);
+    IDirect3DSurface8* depth = nullptr;
+    ASSERT_EQ(device->CreateDepthStencilSurface(256, 256, D3DFMT_D16, D3DMULTISAMPLE_NONE, &depth), S_OK);
+    IDirect3DSurface8* backBuffer = nullptr;
+    IDirect3DSurface8* defaultDepth = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(&backBuffer), S_OK);
+    ASSERT_EQ(device->GetDepthStencilSurface(&defaultDepth), S_OK);
+    D3DSURFACE_DESC desc{};
+    backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 640u);
+    EXPECT_EQ(desc.Format, D3DFMT_X8R8G8B8);
+    surface->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 256u);
+    EXPECT_EQ(desc.Usage, D3DUSAGE_RENDERTARGET);
+
+    ASSERT_EQ(device->SetRenderTarget(surface, depth), S_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF0000FF, 1.0f, 0);
+    // Only the top-left quarter of the target, in the target's own clip space.
+    VertexPC quad[6] = {{-1, 1, 0.5f, 0xFFFF0000}, {0, 1, 0.5f, 0xFFFF0000}, {-1, 0, 0.5f, 0xFFFF0000},
+                        {0, 1, 0.5f, 0xFFFF0000},  {0, 0, 0.5f, 0xFFFF0000}, {-1, 0, 0.5f, 0xFFFF0000}};
+    device->SetVertexShader(FVF_PC);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad, sizeof(VertexPC)), S_OK);
+    D3DLOCKED_RECT locked{};
+    EXPECT_EQ(target->LockRect(0, &locked, nullptr, 0), D3DERR_INVALIDCALL); // lives in GL only
+
+    ASSERT_EQ(device->SetRenderTarget(backBuffer, defaultDepth), S_OK);
+    nearestFilter(0);
+    device->SetTexture(0, target);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    const Frame& f = present();
+    keepPng(f, "gl_device_render_to_texture");
+    EXPECT_TRUE(near(f.at(100, 100), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(540, 100), 0, 0, 255, 0));
+    EXPECT_TRUE(near(f.at(100, 380), 0, 0, 255, 0));
+    EXPECT_TRUE(near(f.at(540, 380), 0, 0, 255, 0));
+
+    // A depth surface smaller than the colour target is refused; a plain
+    // texture's surface can not be a target.
+    IDirect3DSurface8* small = nullptr;
+    ASSERT_EQ(device->CreateDepthStencilSurface(128, 128, D3DFMT_D16, D3DMULTISAMPLE_NONE, &small), S_OK);
+    EXPECT_EQ(device->SetRenderTarget(surface, small), D3DERR_INVALIDCALL);
+    IDirect3DTexture8* plain = makeTexture(4, 4, D3DFMT_A8R8G8B8, std::vector<DWORD>(16, 0));
+    IDirect3DSurface8* plainSurface = nullptr;
+    ASSERT_EQ(plain->GetSurfaceLevel(0, &plainSurface), S_OK);
+    EXPECT_EQ(device->SetRenderTarget(plainSurface, depth), D3DERR_INVALIDCALL);
+    EXPECT_EQ(device->SetRenderTarget(depth, depth), D3DERR_INVALIDCALL);
+
+    // Releasing the current target returns drawing to the back buffer.
+    ASSERT_EQ(device->SetRenderTarget(surface, depth), S_OK);
+    device->SetTexture(0, nullptr);
+    surface->Release();
+    target->Release();
+    IDirect3DSurface8* current = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(&current), S_OK);
+    EXPECT_EQ(current, backBuffer);
+    current->Release();
+
+    plainSurface->Release();
+    plain->Release();
+    small->Release();
+    depth->Release();
+    backBuffer->Release();
+    defaultDepth->Release();
+}
+
+// ---------------------------------------------------------------- depth
+
+TEST_F(GlDeviceTest, DepthTestWithTheDefaultAndAPooledDepthBuffer)
+{
+    auto scene = [&]() {
+        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+        device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+        drawQuad(0, 0, 640, 240, 0.2f, 0xFFFF0000);     // near, top half
+        drawQuad(0, 0, 640, 480, 0.8f, 0xFF0000FF);     // far, everywhere
+        device->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
+        drawQuad(0, 240, 320, 480, 0.1f, 0xFF00FF00);   // near, bottom left, no depth written
+        drawQuad(0, 240, 640, 480, 0.5f, 0xFFFFFFFF);   // middle: beats the far blue everywhere below
+        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS); // depth test "off" as the renderer does
+        drawQuad(600, 0, 640, 40, 0.9f, 0xFFFFFF00);
+    };
+    scene();
+    Frame f = present(false);
+    EXPECT_TRUE(near(f.at(100, 100), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(100, 400), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(500, 400), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(620, 20), 255, 255, 0, 0));
+
+    // The same into a texture with its own depth buffer, shown on screen.
+    IDirect3DTexture8* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(640, 480, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target),
+              S_OK);
+    IDirect3DSurface8* surface = nullptr;
+    target->GetSurfaceLevel(0, &surface);
+    IDirect3DSurface8* depth = nullptr;
+    ASSERT_EQ(device->CreateDepthStencilSurface(640, 480, D3DFMT_D16, D3DMULTISAMPLE_NONE, &depth), S_OK);
+    IDirect3DSurface8* backBuffer = nullptr;
+    IDirect3DSurface8* defaultDepth = nullptr;
+    device->GetRenderTarget(&backBuffer);
+    device->GetDepthStencilSurface(&defaultDepth);
+    // The default depth holds the quads above; the pooled one starts clear.
+    ASSERT_EQ(device->SetRenderTarget(surface, depth), S_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    scene();
+    // A texture target paired with the screen's depth buffer sees its depths.
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+    device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+    ASSERT_EQ(device->SetRenderTarget(surface, defaultDepth), S_OK);
+    drawQuad(0, 0, 100, 100, 0.3f, 0xFF00FFFF); // behind the near red (0.2): hidden
+    ASSERT_EQ(device->SetRenderTarget(backBuffer, defaultDepth), S_OK);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    nearestFilter(0);
+    device->SetTexture(0, target);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    f = present();
+    EXPECT_TRUE(near(f.at(50, 50), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(100, 100), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(100, 400), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(620, 20), 255, 255, 0, 0));
+    device->SetTexture(0, nullptr);
+    surface->Release();
+    target->Release();
+    depth->Release();
+    backBuffer->Release();
+    defaultDepth->Release();
+}
+
+// ---------------------------------------------------------------- blending and stages
+
+TEST_F(GlDeviceTest, BlendModesOfTheShow)
+{
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF404040, 1.0f, 0);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    // Additive: ONE, ONE.
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    drawQuad(0, 0, 200, 480, 0.5f, 0x00202020);
+    drawQuad(0, 0, 100, 480, 0.5f, 0x00F0F0F0); // saturates
+    // Untextured: the vertex alpha reaches blending.
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    drawQuad(200, 0, 400, 480, 0.5f, 0x40FFFFFF);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_INVSRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_SRCALPHA);
+    drawQuad(400, 0, 640, 480, 0.5f, 0x40FFFFFF);
+    const Frame& f = present();
+    keepPng(f, "gl_device_blending");
+    EXPECT_TRUE(near(f.at(150, 240), 0x60, 0x60, 0x60, 1));
+    EXPECT_TRUE(near(f.at(50, 240), 0xFF, 0xFF, 0xFF, 0));
+    // 0x40/255 of white over 0x40 grey: 64 + (255 - 64) * 64 / 255 = 112
+    EXPECT_TRUE(near(f.at(300, 240), 112, 112, 112, 2));
+    // the reverse: 255 * 191/255 + 64 * 64/255 = 207
+    EXPECT_TRUE(near(f.at(500, 240), 207, 207, 207, 2));
+}
+
+TEST_F(GlDeviceTest, TexturedStageZeroTakesAlphaFromTheTextureOnly)
+{
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    nearestFilter(0);
+    // Left texel opaque white, right texel transparent white.
+    IDirect3DTexture8* texture = makeTexture(2, 1, D3DFMT_A8R8G8B8, {0xFFFFFFFF, 0x00FFFFFF});
+    device->SetTexture(0, texture);
+    // Vertex colour: half red with alpha 0: colour modulates, alpha does not reach.
+    drawQuad(0, 0, 640, 480, 0.5f, 0x00FF8000);
+    Frame f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 255, 128, 0, 1));
+    EXPECT_TRUE(near(f.at(540, 240), 0, 0, 0, 0));
+
+    // Stage 1 with a texture and the default DISABLE stays out of the way;
+    // with MODULATE it multiplies; a stage reading a missing texture passes through.
+    IDirect3DTexture8* half = makeTexture(1, 1, D3DFMT_A8R8G8B8, {0xFF808080});
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    device->SetTexture(1, half);
+    nearestFilter(1);
+    drawQuad(0, 0, 320, 480, 0.5f, 0xFFFFFFFF);
+    device->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
+    drawQuad(320, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 255, 255, 255, 0));
+    EXPECT_TRUE(near(f.at(540, 240), 128, 128, 128, 1)); // white times grey (blending is off)
+    device->SetTexture(0, nullptr);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFF00FF00);
+    f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 0, 128, 0, 1)); // stage 0 passes the diffuse, stage 1 modulates
+    device->SetTexture(1, nullptr);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFF00FF00);
+    f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 0, 255, 0, 0));
+    texture->Release();
+    half->Release();
+}
+
+TEST_F(GlDeviceTest, AlphaTestDropsFragments)
+{
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
+    device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    device->SetRenderState(D3DRS_ALPHAREF, 0x80);
+    drawQuad(0, 0, 320, 480, 0.5f, 0x40FF0000);
+    drawQuad(320, 0, 640, 480, 0.5f, 0xC0FF0000);
+    Frame f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 0, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(500, 240), 255, 0, 0, 0));
+    device->SetRenderState(D3DRS_ALPHATESTENABLE, FALSE);
+    drawQuad(0, 0, 320, 480, 0.5f, 0x40FF0000);
+    f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 255, 0, 0, 0));
+}
+
+// ---------------------------------------------------------------- lighting, fog, environment mapping
+
+TEST_F(GlDeviceTest, DirectionalLightTravelsAlongItsDirectionInViewSpace)
+{
+    device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    device->SetRenderState(D3DRS_AMBIENT, 0);
+    D3DMATERIAL8 material{};
+    material.Diffuse = {1, 1, 1, 1};
+    material.Ambient = {1, 1, 1, 1};
+    device->SetMaterial(&material);
+    D3DLIGHT8 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Direction = {0, 0, 1}; // away from the viewer: lights faces that look at the viewer
+    device->SetLight(0, &light);
+    device->LightEnable(0, TRUE);
+    // A quad facing the viewer (normal -z), coloured by its vertices.
+    auto quad = [&](float left, float right, DWORD color) {
+        VertexPNC v[6] = {{ndcX(left), 1, 0.5f, 0, 0, -1, color},   {ndcX(right), 1, 0.5f, 0, 0, -1, color},
+                          {ndcX(left), -1, 0.5f, 0, 0, -1, color},  {ndcX(right), 1, 0.5f, 0, 0, -1, color},
+                          {ndcX(right), -1, 0.5f, 0, 0, -1, color}, {ndcX(left), -1, 0.5f, 0, 0, -1, color}};
+        device->SetVertexShader(FVF_PNC);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPNC));
+    };
+    quad(0, 320, 0xFF00FF00);
+    light.Direction = {0, 0, -1}; // towards the viewer: the face is in its shadow
+    device->SetLight(0, &light);
+    quad(320, 640, 0xFF00FF00);
+    Frame f = present();
+    keepPng(f, "gl_device_light");
+    EXPECT_TRUE(near(f.at(100, 240), 0, 255, 0, 1));
+    EXPECT_TRUE(near(f.at(500, 240), 0, 0, 0, 1));
+
+    // The view turns the light with the camera, the world does not: a view
+    // of 90 degrees about y carries world direction -x to view +z.
+    D3DMATRIX turn = rotateY(3.14159265f / 2);
+    device->SetTransform(D3DTS_VIEW, &turn);
+    D3DMATRIX back = rotateY(-3.14159265f / 2);
+    device->SetTransform(D3DTS_WORLD, &back); // the quad stays in front of the camera
+    light.Direction = {-1, 0, 0};
+    device->SetLight(0, &light);
+    quad(0, 320, 0xFF00FF00);
+    light.Direction = {1, 0, 0};
+    device->SetLight(0, &light);
+    quad(320, 640, 0xFF00FF00);
+    f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 0, 255, 0, 1));
+    EXPECT_TRUE(near(f.at(500, 240), 0, 0, 0, 1));
+
+    // Ambient comes from the material and the ambient state; the vertex colour
+    // is the diffuse material only.
+    device->LightEnable(0, FALSE);
+    device->SetRenderState(D3DRS_AMBIENT, 0xFF404040);
+    quad(0, 640, 0xFF00FF00);
+    f = present();
+    EXPECT_TRUE(near(f.at(320, 240), 64, 64, 64, 1));
+}
+
+TEST_F(GlDeviceTest, RangeFogGrowsWithTheDistanceFromTheEye)
+{
+    D3DMATRIX projection = perspective(3.14159265f / 2, 640.0f / 480.0f, 1.0f, 100.0f);
+    device->SetTransform(D3DTS_PROJECTION, &projection);
+    device->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);
+    device->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    device->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    device->SetRenderState(D3DRS_FOGCOLOR, 0xFFFFFFFF);
+    float start = 0.0f, end = 10.0f;
+    DWORD bits;
+    std::memcpy(&bits, &start, 4);
+    device->SetRenderState(D3DRS_FOGSTART, bits);
+    std::memcpy(&bits, &end, 4);
+    device->SetRenderState(D3DRS_FOGEND, bits);
+    // A black wall at z = 5, finely cut so per-vertex fog follows the distance.
+    std::vector<VertexPC> wall;
+    const int cells = 32;
+    for (int j = 0; j < cells; j++)
+        for (int i = 0; i < cells; i++) {
+            float x0 = -5.0f + 10.0f * i / cells, x1 = -5.0f + 10.0f * (i + 1) / cells;
+            float y0 = 5.0f - 10.0f * j / cells, y1 = 5.0f - 10.0f * (j + 1) / cells;
+            VertexPC quad[6] = {{x0, y0, 5, 0xFF000000}, {x1, y0, 5, 0xFF000000}, {x0, y1, 5, 0xFF000000},
+                                {x1, y0, 5, 0xFF000000}, {x1, y1, 5, 0xFF000000}, {x0, y1, 5, 0xFF000000}};
+            wall.insert(wall.end(), quad, quad + 6);
+        }
+    device->SetVertexShader(FVF_PC);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, static_cast<UINT>(wall.size() / 3), wall.data(), sizeof(VertexPC));
+    const Frame& f = present();
+    keepPng(f, "gl_device_fog");
+    // Centre: distance 5 of 10 -> half fog.
+    EXPECT_TRUE(near(f.at(320, 240), 128, 128, 128, 4));
+    // Right edge: x = 5 at z = 5 is sqrt(50) = 7.07 away: f = 0.293, grey 180
+    // (eye-plane fog would stay at 128 across the wall).
+    EXPECT_TRUE(near(f.at(639, 240), 180, 180, 180, 6));
+}
+
+TEST_F(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
+{
+    nearestFilter(0);
+    // 2x2: top-left red, top-right green, bottom-left blue, bottom-right white.
+    IDirect3DTexture8* texture =
+        makeTexture(2, 2, D3DFMT_A8R8G8B8, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF});
+    device->SetTexture(0, texture);
+    D3DMATRIX env{};
+    env.m[0][0] = 0.5f;
+    env.m[1][1] = -0.5f;
+    env.m[2][2] = 1;
+    env.m[3][0] = 0.5f;
+    env.m[3][1] = 0.5f;
+    env.m[3][3] = 1;
+    device->SetTransform(D3DTS_TEXTURE0, &env);
+    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+    auto quad = [&](float left, float right, float nx, float ny) {
+        float nz = -std::sqrt(1 - nx * nx - ny * ny);
+        VertexPNCT v[6] = {{ndcX(left), 1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0},
+                           {ndcX(right), 1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0},
+                           {ndcX(left), -1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0},
+                           {ndcX(right), 1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0},
+                           {ndcX(right), -1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0},
+                           {ndcX(left), -1, 0.5f, nx, ny, nz, 0xFFFFFFFF, 0, 0}};
+        device->SetVertexShader(FVF_PNCT);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPNCT));
+    };
+    quad(0, 160, -0.6f, 0.6f);   // left, up: u 0.2, v 0.2 -> red
+    quad(160, 320, 0.6f, 0.6f);  // right, up -> green
+    quad(320, 480, -0.6f, -0.6f); // left, down -> blue
+    quad(480, 640, 0.6f, -0.6f); // right, down -> white
+    Frame f = present();
+    EXPECT_TRUE(near(f.at(80, 240), 255, 0, 0, 0));
+    EXPECT_TRUE(near(f.at(240, 240), 0, 255, 0, 0));
+    EXPECT_TRUE(near(f.at(400, 240), 0, 0, 255, 0));
+    EXPECT_TRUE(near(f.at(560, 240), 255, 255, 255, 0));
+
+    // Switched off, the stage reads the vertex's own coordinates again, and
+    // the texture matrix stays out (its flags are DISABLE).
+    device->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
+    device->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, 0);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFFFFFFFF, 0.75f, 0.75f, 0.75f, 0.75f);
+    f = present();
+    EXPECT_TRUE(near(f.at(320, 240), 255, 255, 255, 0));
+    texture->Release();
+}
+
+// ---------------------------------------------------------------- state cache
+
+TEST_F(GlDeviceTest, RepeatedSettingsCostNoGlCalls)
+{
+    auto setAll = [&](DWORD blend) {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, blend);
+        device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+        device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+        device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
+        device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+        D3DMATRIX m = identity();
+        device->SetTransform(D3DTS_WORLD, &m);
+        device->SetTransform(D3DTS_VIEW, &m);
+    };
+    setAll(TRUE);
+    drawQuad(0, 0, 10, 10, 0.5f, 0xFFFFFFFF);
+    GlDeviceCounters before = glDeviceCounters();
+    setAll(TRUE);
+    drawQuad(0, 0, 10, 10, 0.5f, 0xFFFFFFFF);
+    GlDeviceCounters after = glDeviceCounters();
+    EXPECT_EQ(after.stateChanges, before.stateChanges);
+    EXPECT_EQ(after.draws, before.draws + 1);
+    EXPECT_EQ(after.primitives, before.primitives + 2);
+
+    // Changed and changed back before the next draw: still nothing.
+    setAll(FALSE);
+    setAll(TRUE);
+    drawQuad(0, 0, 10, 10, 0.5f, 0xFFFFFFFF);
+    EXPECT_EQ(glDeviceCounters().stateChanges, after.stateChanges);
+
+    // A real change costs exactly the blend switch.
+    setAll(FALSE);
+    drawQuad(0, 0, 10, 10, 0.5f, 0xFFFFFFFF);
+    EXPECT_EQ(glDeviceCounters().stateChanges, after.stateChanges + 1);
+    present();
+    EXPECT_EQ(glDeviceLastFrameCounters().draws, 4u);
+    EXPECT_EQ(glDeviceCounters().draws, 0u);
+}
+
+} // namespace
