@@ -44,3 +44,7 @@ void resetCubeFieldState();
 void resetKnotSpritesState();
 void resetVideoPanelState();
 void resetBranchSculptureState();
+
+// Scene 3's wave sheet as the last render step bent it (tests, tools).
+struct Mesh;
+const Mesh& waveWhirlSheet();

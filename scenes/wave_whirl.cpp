@@ -198,3 +198,5 @@ void resetWaveWhirlState() {
     jitterY = 0.0f;
     statePrepared = false;
 }
+
+const Mesh& waveWhirlSheet() { return sheet; }
