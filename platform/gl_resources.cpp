@@ -195,6 +195,7 @@ HRESULT GlTexture::UnlockRect(UINT levelIndex)
     int pitch = static_cast<int>(width) * bytesPerPixel;
     int rows = lockRect.bottom - lockRect.top;
     glCacheBindTexture(glCache.activeUnit, name);
+    owner->dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, lockRect.top, static_cast<GLsizei>(width), rows, pixelFormat, pixelType,
                     pixels.data() + static_cast<size_t>(lockRect.top) * pitch);
     glCounters.textureUploads++;
@@ -272,6 +273,7 @@ HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usag
 
     glGenTextures(1, &created->name);
     glCacheBindTexture(glCache.activeUnit, created->name);
+    dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
     glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, level.glWidth, level.glHeight, 0, pixelFormat, pixelType,
                  renderTarget ? nullptr : created->pixels.data());
     // One level: without these the texture would be incomplete.

@@ -501,6 +501,16 @@ TEST_F(GlDeviceTest, LockedTexturesUploadTopRowFirst)
     EXPECT_TRUE(near(g.at(320, 300), 0, 255, 0, 0)); // row 2 of 4
     EXPECT_TRUE(near(g.at(320, 420), 0, 0, 255, 0));
 
+    // Creating and filling another texture between two draws leaves the
+    // stage's texture in place.
+    drawQuad(0, 0, 320, 480, 0.5f, 0xFFFFFFFF);
+    IDirect3DTexture8* other = makeTexture(4, 4, D3DFMT_A8R8G8B8, std::vector<DWORD>(16, 0xFFFFFF00));
+    drawQuad(320, 0, 640, 480, 0.5f, 0xFFFFFFFF);
+    const Frame& h = present();
+    EXPECT_TRUE(near(h.at(160, 300), 0, 255, 0, 0));
+    EXPECT_TRUE(near(h.at(480, 300), 0, 255, 0, 0));
+    other->Release();
+
     RECT outside{0, 0, 5, 1};
     EXPECT_EQ(argb->LockRect(0, &locked, &outside, 0), D3DERR_INVALIDCALL);
     IDirect3DTexture8* bad = nullptr;
