@@ -266,7 +266,7 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
         std::fprintf(stderr, "OpenGL device: GL_ARB_clip_control is needed\n");
         return false;
     }
-    bool fogDistance = hasExtension("GL_NV_fog_distance");
+    fogDistance = hasExtension("GL_NV_fog_distance");
     GLint units = 0;
     glGetIntegerv(GL_MAX_TEXTURE_UNITS, &units);
     glUnits = std::clamp(static_cast<int>(units), 1, GL_DEVICE_STAGES);
@@ -396,6 +396,10 @@ void GlDevice::makeCurrent()
         return;
     SDL_GL_MakeCurrent(window, context);
     currentDevice = this;
+    glCacheReset(glUnits, fogDistance);
+    // Framebuffer attachments are kept by the framebuffer objects themselves;
+    // everything else is set again from the device's state at the next draw.
+    dirtyRenderStates = dirtyStages = dirtyTransforms = dirtyLights = dirtyMaterial = dirtyTarget = true;
 }
 
 void GlDevice::addResource(GlResource* resource)

@@ -546,6 +546,8 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
         return D3DERR_INVALIDCALL;
     if (primitiveCount == 0)
         return S_OK;
+    if (static_cast<std::uint64_t>(count) * stride > (1u << 28))
+        return D3DERR_INVALIDCALL;
     makeCurrent();
     UINT bytes = count * stride;
     // One streaming buffer: append at a multiple of the stride so the array

@@ -292,6 +292,7 @@ public:
     SDL_GLContext context = nullptr;
     int scale = 1;
     int glUnits = 8;
+    bool fogDistance = false; // GL_NV_fog_distance is there
     D3DPRESENT_PARAMETERS parameters{};
     GlSurface backBuffer;
     GlSurface defaultDepth;
@@ -367,6 +368,8 @@ public:
 
     // Internal.
     bool start(HWND hwnd, const D3DPRESENT_PARAMETERS& present);
+    // Makes the device's context current; coming from another device's
+    // context, the GL cache starts over (it mirrors one context).
     void makeCurrent();
     void setDefaultState();
     void addResource(GlResource* resource);

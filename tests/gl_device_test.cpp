@@ -289,6 +289,42 @@ TEST_F(GlDeviceTest, DeviceCreationRefusesWhatItCannotServe)
     EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x50, nullptr, &other), D3DERR_INVALIDCALL);
 }
 
+TEST_F(GlDeviceTest, TwoDevicesTakeTurns)
+{
+    HWND secondWindow = platformCreateRenderWindow(320, 240);
+    ASSERT_NE(secondWindow, nullptr);
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 320;
+    parameters.BackBufferHeight = 240;
+    parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+    parameters.hDeviceWindow = secondWindow;
+    parameters.Windowed = TRUE;
+    parameters.EnableAutoDepthStencil = TRUE;
+    parameters.AutoDepthStencilFormat = D3DFMT_D16;
+    IDirect3DDevice8* second = nullptr;
+    ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, secondWindow, 0x50, &parameters, &second), S_OK);
+    second->SetRenderState(D3DRS_LIGHTING, FALSE);
+    second->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    second->BeginScene();
+    second->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000080, 1.0f, 0);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFFFF0000); // the first device, blending off
+    VertexPC v[3] = {{-1, 1, 0.5f, 0x8000FF00}, {1, 1, 0.5f, 0x8000FF00}, {-1, -1, 0.5f, 0x8000FF00}};
+    second->SetVertexShader(FVF_PC);
+    EXPECT_EQ(second->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof(VertexPC)), S_OK);
+    second->EndScene();
+    second->Present(nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(frame.width, 320);
+    // The API's default factors (ONE, ZERO) keep the source alone.
+    EXPECT_TRUE(near(frame.at(10, 10), 0, 255, 0, 0));
+    EXPECT_TRUE(near(frame.at(310, 230), 0, 0, 128, 0));
+    const Frame& f = present();
+    EXPECT_TRUE(near(f.at(320, 240), 255, 0, 0, 0));
+    EXPECT_EQ(second->Release(), 0u);
+    platformDestroyWindow(secondWindow);
+    drawQuad(0, 0, 640, 480, 0.5f, 0xFF0000FF);
+    EXPECT_TRUE(near(present().at(320, 240), 0, 0, 255, 0));
+}
+
 // ---------------------------------------------------------------- frame
 
 TEST_F(GlDeviceTest, ClearAndPresentHookGiveTheBackBuffer)
