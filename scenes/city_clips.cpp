@@ -170,3 +170,5 @@ void resetCityClipsState() {
     arrowAngle = 0.0f;
     statePrepared = false;
 }
+
+IDirect3DTexture8* cityClipsVideoTexture() { return videoTexture; }

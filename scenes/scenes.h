@@ -48,3 +48,5 @@ void resetBranchSculptureState();
 // Scene 3's wave sheet as the last render step bent it (tests, tools).
 struct Mesh;
 const Mesh& waveWhirlSheet();
+// Scene 4's video texture, holding the clip frame of the last render step (tests, tools).
+IDirect3DTexture8* cityClipsVideoTexture();
