@@ -61,7 +61,7 @@ void prepareState()
         p.start = rand15() % 5000;
         p.duration = rand15() % 2000 + 2000;
         p.x = static_cast<float>(rand15() % 1250);
-        p.speed = 4.0f / static_cast<float>(p.duration);
+        p.speed = static_cast<float>(4.0 / p.duration);
     }
     statePrepared = true;
 }
@@ -80,7 +80,7 @@ void updateSprites(int r)
             p.start = r;
             p.duration = rand15() % 2000 + 2000;
             p.x = static_cast<float>(rand15() % 1250);
-            p.speed = 4.0f / static_cast<float>(p.duration);
+            p.speed = static_cast<float>(4.0 / p.duration);
             y = -2.0f;
         }
         float sway = 0.0f;
