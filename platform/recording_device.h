@@ -12,7 +12,10 @@
 // Labels: d3d, device, backbuffer, defaultdepth, textureN, textureN.surface,
 // vertexbufferN, indexbufferN, depthN (N counts from 1 per kind since
 // recordingInstall / recordingReset). Pointer arguments print as labels or NULL;
-// floats print with %g; matrices as 16 numbers in brackets.
+// floats print with %g; matrices as 16 numbers in brackets, row by row;
+// colours (Clear) as 0xaarrggbb, FVF codes and usages as hex; every other
+// number in decimal (render-state values as unsigned). A call made to fail
+// ends its line with " -> failed 0x........".
 //
 // Depends on: platform/d3d8.h only.
 #pragma once

@@ -484,3 +484,26 @@ TEST_F(TextureFileTest, MutatedFilesDecodeOrFailWithoutHarm)
         }
     }
 }
+
+// Every picture of the generated data set decodes (the data set is built
+// before the tests; without it there is nothing to check).
+TEST_F(TextureFileTest, EveryPictureOfTheDataSetDecodes)
+{
+    const fs::path data = fs::path(GFXCORE_SHOW_DIR) / "data";
+    if (!fs::exists(data))
+        GTEST_SKIP() << "no data set at " << data;
+    int pictures = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(data)) {
+        std::string extension = entry.path().extension().string();
+        for (char& c : extension)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (extension != ".jpg" && extension != ".jpeg" && extension != ".png" && extension != ".tga")
+            continue;
+        DecodedImage image{};
+        EXPECT_TRUE(decodeImageFile(entry.path().c_str(), &image)) << entry.path();
+        ++pictures;
+        freeScratchMemory();
+        markScratchMemory();
+    }
+    EXPECT_GT(pictures, 0);
+}
