@@ -189,9 +189,6 @@ struct RenderedFrames {
     {
         saved = d3dImplementation();
         enterShowDirectory();
-        // With several rasteriser threads llvmpipe can hand the present hook
-        // the previous frame on this machine; one thread keeps it in step.
-        setenv("LP_NUM_THREADS", "0", 0);
         window = platformCreateRenderWindow(640, 480);
         if (window == nullptr)
             return false;
