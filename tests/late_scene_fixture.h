@@ -91,6 +91,19 @@ inline void stopRecorded(Direct3DCreate8Function saved)
     d3dSetImplementation(saved);
 }
 
+// The message a precalculation ends with when run in a folder without the
+// data set (the first file it needs is missing).
+inline std::string precalcMessageWithoutData(void (*precalc)())
+{
+    char folder[] = "/tmp/gfxcore-nodata-XXXXXX";
+    if (mkdtemp(folder) == nullptr || chdir(folder) != 0)
+        return "<no temporary folder>";
+    const std::string message = FATAL_MESSAGE(precalc());
+    enterShowDirectory();
+    rmdir(folder);
+    return message;
+}
+
 // ------------------------------------------------------------- the call log
 
 inline Matrix parseMatrix(const std::string& line)

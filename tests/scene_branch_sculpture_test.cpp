@@ -138,3 +138,9 @@ TEST(BranchSculptureFrames, SculptureStandsInTheLowerLeft)
     EXPECT_GT(frames.brightness(400, 340, 150, 60), 8.0);
     frames.stop();
 }
+
+TEST_F(BranchSculpture, MissingModelEndsTheProgramWithTheFileMessage)
+{
+    EXPECT_EQ(precalcMessageWithoutData(precalcBranchSculpture),
+              "Can not open file: Data/ChamferLOW.3ds, with full access rights. Maybe it's protected.");
+}

@@ -190,3 +190,9 @@ TEST(CubeFieldFrames, DipIsBlackAndTheColumnsTurnOrange)
     EXPECT_GT(orangeRed - orangeBlue, fieldRed - fieldBlue + 20.0);
     frames.stop();
 }
+
+TEST_F(CubeField, MissingModelEndsTheProgramWithTheFileMessage)
+{
+    EXPECT_EQ(precalcMessageWithoutData(precalcCubeField),
+              "Can not open file: data/cube.3ds, with full access rights. Maybe it's protected.");
+}

@@ -210,3 +210,9 @@ TEST(KnotSpritesFrames, GlowStretchIsBrighterAndSpritesRise)
     EXPECT_LT(frames.brightness(0, 0, 640, 480), glow - 60.0);
     frames.stop();
 }
+
+TEST_F(KnotSprites, MissingClipEndsTheProgramWithTheClipMessage)
+{
+    EXPECT_EQ(precalcMessageWithoutData(precalcKnotSprites),
+              "Can not open or use the specified AVI file: data/knot.avi. Are you lacking proper decoders? ;)");
+}

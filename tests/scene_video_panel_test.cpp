@@ -152,3 +152,9 @@ TEST(VideoPanelFrames, CreditsShowAtTheBottomBetweenTheFades)
     EXPECT_LT(frames.brightness(0, 0, 640, 480), 4.0);
     frames.stop();
 }
+
+TEST_F(VideoPanel, MissingClipEndsTheProgramWithTheClipMessage)
+{
+    EXPECT_EQ(precalcMessageWithoutData(precalcVideoPanel),
+              "Can not open or use the specified AVI file: data/pats.avi. Are you lacking proper decoders? ;)");
+}
