@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <set>
 
 using namespace scene_harness;
@@ -221,6 +222,36 @@ TEST_F(CityClipsFrames, StartsWhiteThenShowsTheClipOnThePanel)
     frame(9 * 430 + 250); // backwards
     saveFrame("city-backward");
     EXPECT_GT(lastFrame().meanGrey(120, 160, 520, 320), margin + 10.0);
+}
+
+// The top strip holds only the sliding lines over the background; with the
+// random table zeroed the noise is black, so the strip shows the lines alone.
+TEST_F(CityClipsFrames, SlidingLinesWrapEveryOneAndAHalfSeconds)
+{
+    std::vector<BYTE> savedTable(randomTable, randomTable + RANDOM_TABLE_SIZE);
+    std::fill(randomTable, randomTable + RANDOM_TABLE_SIZE, BYTE{0});
+    std::vector<std::uint8_t> strips[3];
+    const int times[3] = {3300, 4150, 6300}; // all past their beat's pulse
+    int next = 0;
+    for (int r = 0; r <= 6300 && next < 3; r += 50) {
+        frame(r);
+        if (r != times[next]) continue;
+        const Frame& picture = lastFrame();
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 640; x += 2) strips[next].push_back(static_cast<std::uint8_t>(picture.grey(x, y)));
+        ++next;
+    }
+    std::copy(savedTable.begin(), savedTable.end(), randomTable);
+    ASSERT_EQ(next, 3);
+
+    int sameWrapped = 0;
+    int differentSlid = 0;
+    for (std::size_t i = 0; i < strips[0].size(); ++i) {
+        sameWrapped = std::max(sameWrapped, std::abs(strips[0][i] - strips[2][i]));
+        differentSlid = std::max(differentSlid, std::abs(strips[0][i] - strips[1][i]));
+    }
+    EXPECT_LE(sameWrapped, 2) << "3.3 s and 6.3 s put the lines at the same place";
+    EXPECT_GT(differentSlid, 20) << "0.85 s later the lines have moved";
 }
 
 } // namespace
