@@ -18,8 +18,15 @@
 // - Counters count what reached GL since the last Present (current) and
 //   during the frame that the last Present finished (lastFrame).
 //
-// Depends on: SDL2 (context, swap), OpenGL 2.1 + framebuffer objects,
-// GL_ARB_clip_control, GL_NV_fog_distance (range fog; eye-plane fog without it).
+// - One device draws at a time per context; two devices may exist (each on
+//   its own window) and take turns, at the cost of a full GL state reset on
+//   each switch.
+// - A depth surface smaller than the colour target is refused by
+//   SetRenderTarget, as the original API does.
+//
+// Depends on: SDL2 (context, swap), OpenGL 3.2 compatibility profile with
+// GL_ARB_clip_control (4.5 core), GL_NV_fog_distance (range fog; eye-plane
+// fog without it).
 #pragma once
 
 #include "platform/d3d8.h"
