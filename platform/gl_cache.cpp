@@ -5,6 +5,7 @@
 #include "platform/gl_internal.h"
 
 #include <cstring>
+#include <limits>
 
 GlCache glCache;
 
@@ -599,7 +600,7 @@ void glCacheForgetMaterialDiffuse()
 {
     // NaN never compares equal, so the next glCacheMaterial sends it again.
     for (float& value : glCache.material.diffuse)
-        value = __builtin_nanf("");
+        value = std::numeric_limits<float>::quiet_NaN();
 }
 
 void glCacheLight(int index, const GlCachedLight& light)
