@@ -202,7 +202,7 @@ Model torusKnot()
 {
     constexpr int along = 240;
     constexpr int around = 12;
-    constexpr float unit = 150.0f; // model units; the show scales by 0.02
+    constexpr float unit = 120.0f; // model units; the show scales by 0.02
     auto curve = [](float t) {
         const float p = 2.0f, q = 3.0f;
         const float r = 1.0f + 0.45f * std::cos(q * t);

@@ -330,8 +330,11 @@ Image portrait(bool second)
     return image;
 }
 
-// A banner: translucent dark strip with a title and thin lines.
-Image banner(int width, int height, const std::string& left, const std::string& right, Rgb accent, float strength)
+// A banner: translucent dark strip with a title and thin lines. strength
+// scales the strip's alpha, ink the alpha of the lines and letters (the show
+// blends these by the picture's own alpha, so a faint banner is faint here).
+Image banner(int width, int height, const std::string& left, const std::string& right, Rgb accent, float strength,
+             float ink)
 {
     Image image(width, height);
     for (int y = 0; y < height; ++y) {
@@ -344,18 +347,18 @@ Image banner(int width, int height, const std::string& left, const std::string& 
     Mask lines(width, height);
     maskRect(lines, 0, 4, static_cast<float>(width), 6);
     maskRect(lines, 0, static_cast<float>(height - 8), static_cast<float>(width), static_cast<float>(height - 6));
-    paintMask(image, lines, accent, 1.0f);
+    paintMask(image, lines, accent, ink);
     const int size = height * 40 / 100;
     Mask text(width, height);
     maskText(text, Font::SansBold, size, left, 14, height / 2 + size * 36 / 100);
     const Mask glow = blurMask(dilateMask(text, 1), 4);
-    paintMask(image, glow, accent, 0.7f);
-    paintMask(image, text, {1, 1, 1}, 1.0f);
+    paintMask(image, glow, accent, 0.7f * ink);
+    paintMask(image, text, {1, 1, 1}, ink);
     Mask small(width, height);
     const int smallSize = height * 20 / 100;
     maskText(small, Font::Mono, smallSize, right, width - 14 - textWidth(Font::Mono, smallSize, right),
              height / 2 + smallSize * 36 / 100);
-    paintMask(image, small, mix(accent, {1, 1, 1}, 0.5f), 1.0f);
+    paintMask(image, small, mix(accent, {1, 1, 1}, 0.5f), ink);
     return image;
 }
 
@@ -392,7 +395,8 @@ Image captionStrip(const std::string& text, Rgb colour, bool arrowRight)
     return image;
 }
 
-// The rising arrow: a bold upward arrow with a soft edge glow.
+// The rising arrow: a bold upward arrow with a soft edge glow, faint (the
+// show adds it weighted by this alpha).
 Image arrowPicture()
 {
     Image image(256, 256);
@@ -400,8 +404,9 @@ Image arrowPicture()
     Mask shape(256, 256);
     const float arrow[] = {128, 16, 230, 128, 168, 128, 168, 240, 88, 240, 88, 128, 26, 128};
     maskPolygon(shape, arrow, 7);
-    paintMask(image, blurMask(shape, 6), {0.7f, 0.9f, 1.0f}, 0.5f);
-    paintMaskWith(image, shape, 1.0f, [](int, int y) { return mix(Rgb{1, 1, 1}, Rgb{0.6f, 0.85f, 1.0f}, y / 256.0f); });
+    paintMask(image, blurMask(shape, 6), {0.7f, 0.9f, 1.0f}, 0.25f);
+    paintMaskWith(image, shape, 0.45f,
+                  [](int, int y) { return mix(Rgb{1, 1, 1}, Rgb{0.6f, 0.85f, 1.0f}, y / 256.0f); });
     return image;
 }
 
@@ -452,7 +457,9 @@ Image hivePicture()
             const float line = smoothstep(3.0f, 1.0f, edge);
             const float fill = 0.12f * smoothstep(30.0f, 8.0f, edge);
             const float pulse = 0.5f + 0.5f * std::sin(x * 0.013f + y * 0.021f);
-            image.set(x, y, mix(rgb(0xFFB030), rgb(0xFFF0B0), line), clamp01(line * (0.6f + 0.4f * pulse) + fill));
+            // a translucent overlay: at most about half covering
+            image.set(x, y, mix(rgb(0xFFB030), rgb(0xFFF0B0), line),
+                      0.55f * clamp01(line * (0.6f + 0.4f * pulse) + fill));
         }
     }
     return image;
@@ -715,13 +722,13 @@ bool writeAlphaPictures(const std::string& folder, std::string& error)
         !writeTga(pathOf(folder, "pipe.tga"), bigCaption("pipe", rgb(0xFFFFFF), rgb(0x80FF70)), error) ||
         !writeTga(pathOf(folder, "rvb.tga"), bigCaption("r v b", rgb(0xFF4040), rgb(0x4060FF)), error) ||
         !writePng(pathOf(folder, "overlay-zoveel.png"),
-                  banner(512, 128, "gfxcore", "model echoes 02", rgb(0xFF60A0), 1.0f), true, error) ||
+                  banner(512, 128, "gfxcore", "model echoes 02", rgb(0xFF60A0), 0.2f, 0.5f), true, error) ||
         !writeTga(pathOf(folder, "merde.tga"), framePicture(), error) ||
         !writePng(pathOf(folder, "pijl-1.png"), arrowPicture(), true, error) ||
         !writePng(pathOf(folder, "line.png"), linePicture(), true, error) ||
         !writeTga(pathOf(folder, "balk.tga"), barPicture(), error) ||
         !writeTga(pathOf(folder, "star03.tga"), starPicture(), error) ||
-        !writeTga(pathOf(folder, "ov2.tga"), banner(512, 128, "gfxcore", "the credits", rgb(0x60C0FF), 0.9f), error) ||
+        !writeTga(pathOf(folder, "ov2.tga"), banner(512, 128, "gfxcore", "the credits", rgb(0x60C0FF), 0.9f, 1.0f), error) ||
         !writeTga(pathOf(folder, "code.tga"), creditCaption("code", "the gfxcore engine room", rgb(0x40A0FF)), error) ||
         !writeTga(pathOf(folder, "gfx.tga"), creditCaption("graphics", "the gfxcore pixel shop", rgb(0xFF50B0)),
                   error) ||
