@@ -99,6 +99,20 @@ void closeDecoder(Stream& stream)
     stream = Stream{};
 }
 
+// Reads every frame header for exact seeking. A file whose encoder tag
+// announces more frames than the scan finds was cut short: refused, rather
+// than playing part of the soundtrack and then silence.
+bool scanWholeFile(mpg123_handle* decoder)
+{
+    long delay = -1;
+    double unused = 0.0;
+    const bool tagged = mpg123_getstate(decoder, MPG123_ENC_DELAY, &delay, &unused) == MPG123_OK && delay >= 0;
+    const off_t announced = mpg123_framelength(decoder);
+    if (mpg123_scan(decoder) != MPG123_OK)
+        return false;
+    return !tagged || announced <= 0 || mpg123_framelength(decoder) >= announced;
+}
+
 mpg123_handle* openDecoder(const char* path, bool exactSeeking)
 {
     if (!decoderLibraryReady) {
@@ -117,7 +131,7 @@ mpg123_handle* openDecoder(const char* path, bool exactSeeking)
     int encoding = 0;
     if (mpg123_open(decoder, resolved.c_str()) != MPG123_OK ||
         mpg123_getformat(decoder, &rate, &channels, &encoding) != MPG123_OK || rate != outputRate ||
-        channels != 2 || encoding != MPG123_ENC_SIGNED_16 || (exactSeeking && mpg123_scan(decoder) != MPG123_OK)) {
+        channels != 2 || encoding != MPG123_ENC_SIGNED_16 || (exactSeeking && !scanWholeFile(decoder))) {
         mpg123_close(decoder);
         mpg123_delete(decoder);
         return nullptr;

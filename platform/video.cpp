@@ -352,8 +352,12 @@ VideoStream* videoOpenStream(const char* path)
             info.dwQuality = 0xFFFFFFFFu;
             info.rcFrame = {0, 0, stream->width, stream->height};
             std::strncpy(info.szName, "video", sizeof(info.szName) - 1);
+            // A clip with fewer frames than its header announces was cut
+            // short: refuse it at open rather than show half of it.
             if (stream->parameters == nullptr || avcodec_parameters_copy(stream->parameters, parameters) < 0 ||
-                !readPackets(format, streamIndex, stream)) {
+                !readPackets(format, streamIndex, stream) ||
+                (avStream->nb_frames > 0 &&
+                 static_cast<std::int64_t>(stream->packets.size()) < avStream->nb_frames)) {
                 videoReleaseStream(stream);
                 stream = nullptr;
             } else {
