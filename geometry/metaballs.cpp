@@ -40,8 +40,9 @@ static_assert(sizeof(MetaballVertex) == 28, "MetaballVertex must match DGL_VERTE
 constexpr int CORNER_STEP[8][3] = {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1},
                                    {0, 1, 0}, {1, 1, 0}, {1, 1, 1}, {0, 1, 1}};
 
-// Edge e: interpolation ends A and B, the base corner and direction slot
-// (0 along x, 1 along z, 2 along y) that name it in the vertex cache.
+// Edge e: its corners A and B, and the base corner (its lower end) and
+// direction slot (0 along x, 1 along z, 2 along y) that name it in the
+// vertex cache.
 constexpr int EDGE_CORNER_A[12] = {0, 1, 2, 3, 4, 5, 6, 7, 0, 1, 2, 3};
 constexpr int EDGE_CORNER_B[12] = {1, 2, 3, 0, 5, 6, 7, 4, 4, 5, 6, 7};
 constexpr int EDGE_BASE[12] = {0, 1, 3, 0, 4, 5, 7, 4, 0, 1, 2, 3};
