@@ -296,4 +296,32 @@ TEST_F(Model3ds, ListsThatDoNotFitTheirChunkOrTheMeshAreCorrupt)
     }
 }
 
+// The show's own models, as the data set writes them and the scenes load them.
+TEST_F(Model3ds, TheShowsModelsLoad)
+{
+    struct ShowModel {
+        const char* name;
+        float scale;
+    };
+    for (const ShowModel& model : {ShowModel{"vorn02.3ds", 0.02f}, ShowModel{"cube.3ds", 0.9f},
+                                   ShowModel{"ChamferLOW.3ds", 0.01f}}) {
+        paths.push_back(std::string(GFXCORE_SHOW_DIR) + "/data/" + model.name);
+        if (access(paths.back().c_str(), R_OK) != 0) {
+            GTEST_SKIP() << "data set not generated: " << paths.back();
+        }
+        Mesh loaded{};
+        loadMesh3ds(loaded, paths.back().c_str(), 0, model.scale, 0xFFFFFFFFu);
+        EXPECT_GT(loaded.vertexCount, 0) << model.name;
+        EXPECT_GT(loaded.faceCount, 0) << model.name;
+        centerMesh(loaded);
+        Vector3 mean;
+        for (int v = 0; v < loaded.vertexCount; ++v) {
+            mean += loaded.vertices[v].position;
+            const Vector3& n = loaded.vertices[v].normal;
+            ASSERT_TRUE(std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) << model.name;
+        }
+        EXPECT_NEAR(mean.x / static_cast<float>(loaded.vertexCount), 0.0f, 1e-3f) << model.name;
+    }
+}
+
 } // namespace
