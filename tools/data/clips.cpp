@@ -527,6 +527,8 @@ Image knotFrame(int frame, const KnotMesh& mesh, const KnotLook& look)
     return raster.colour;
 }
 
+// The credits panel's pattern: the show adds it eight times over itself, so
+// it is kept dark with bright lines, leaving room for the captions.
 Image patternFrame(int frame)
 {
     const float time = 2.0f * PI * frame / DATA_CLIP_FRAMES;
@@ -534,11 +536,12 @@ Image patternFrame(int frame)
         const float u = x / RENDER_SIZE, v = y / RENDER_SIZE;
         const Rgb plasma = plasmaAt(u, v, 1.0f, time, 7);
         const Rgb rings = ringsAt(u, v, 1.0f, time * 0.5f, 8);
-        // a kaleidoscope of tiles on top
+        // a grid of thin tiles on top
         const float tx = std::fabs(std::sin((u - 0.5f) * 8.0f + time)), ty = std::fabs(std::cos((v - 0.5f) * 8.0f));
-        const float tile = smoothstep(0.9f, 0.95f, std::max(tx, ty));
-        Rgb c = add(scale(plasma, 0.7f), scale(rings, 0.6f));
-        c = add(c, scale({1, 1, 1}, tile * 0.3f));
+        const float tile = smoothstep(0.93f, 0.97f, std::max(tx, ty));
+        const float vignette = clamp01(1.2f - 1.4f * std::hypot(u - 0.5f, v - 0.5f));
+        Rgb c = add(scale(plasma, 0.22f), scale(rings, 0.45f));
+        c = add(scale(c, vignette), scale({0.8f, 0.9f, 1.0f}, tile * 0.25f));
         return Rgb{clamp01(c.r), clamp01(c.g), clamp01(c.b)};
     });
 }

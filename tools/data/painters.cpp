@@ -262,7 +262,6 @@ Rgb planetAt(float u, float v, float aspect, Rgb surface, Rgb atmosphere, std::u
         ground = mix(ground, {0.95f, 0.9f, 0.85f}, smoothstep(0.62f, 0.75f, fbm(nx * 6, ny * 14, 4, seed + 3)) * 0.6f);
         colour = scale(ground, 0.05f + light);
         colour = add(colour, scale(atmosphere, std::pow(1.0f - nz, 3.0f) * (0.3f + light)));
-        colour = mix(colour, colour, smoothstep(radius, radius - 0.003f, d));
     } else {
         colour = add(colour, scale(atmosphere, 0.9f * std::exp(-(d - radius) * 28.0f)));
     }

@@ -200,17 +200,18 @@ bool writeTextOnBlack(const std::string& folder, std::string& error)
            writeJpeg(pathOf(folder, "1.jpg"), logo, 92, error) && writeJpeg(pathOf(folder, "glim.jpg"), glim, 92, error);
 }
 
-// A small glowing coin for the rising sprites (added to the frame).
+// A small glowing coin for the rising sprites. Hundreds of them overlap and
+// are added to the frame, so the coin is small in its square and modest.
 bool writeSprite(const std::string& folder, std::string& error)
 {
     Image image = renderPicture(32, 32, 4, [](float x, float y) {
         const float d = std::hypot(x - 16.0f, y - 16.0f) / 16.0f;
-        const float core = smoothstep(0.55f, 0.45f, d);
-        const float ring = smoothstep(0.12f, 0.0f, std::fabs(d - 0.62f));
-        const float glow = std::exp(-d * 4.0f) * 0.6f;
-        const float shine = clamp01(1.0f - std::hypot(x - 12.0f, y - 12.0f) / 6.0f);
-        Rgb c = scale({1.0f, 0.8f, 0.3f}, core * 0.8f + ring + glow);
-        c = add(c, scale({1.0f, 1.0f, 0.9f}, shine * core));
+        const float core = smoothstep(0.36f, 0.3f, d);
+        const float ring = smoothstep(0.07f, 0.0f, std::fabs(d - 0.4f));
+        const float glow = std::exp(-d * 7.0f) * 0.25f;
+        const float shine = clamp01(1.0f - std::hypot(x - 13.5f, y - 13.5f) / 3.5f);
+        Rgb c = scale({0.9f, 0.7f, 0.3f}, core * 0.45f + ring * 0.6f + glow);
+        c = add(c, scale({0.9f, 0.9f, 0.8f}, shine * core * 0.6f));
         return Rgb{clamp01(c.r), clamp01(c.g), clamp01(c.b)};
     });
     return writeJpeg(pathOf(folder, "money.jpg"), image, 95, error);
@@ -326,7 +327,6 @@ Image portrait(bool second)
             }
         }
     }
-    // a soft shadow of the figure on its left helps it stand off the scene
     return image;
 }
 
@@ -640,7 +640,6 @@ Image beatPicture(int index)
     case 0: // concentric squares
         for (int i = 0; i < 6; ++i) {
             const float r = 40.0f + i * 36.0f;
-            Mask ring(512, 512);
             maskRect(shapes, 256 - r, 256 - r, 256 + r, 256 - r + 6);
             maskRect(shapes, 256 - r, 256 + r - 6, 256 + r, 256 + r);
             maskRect(shapes, 256 - r, 256 - r, 256 - r + 6, 256 + r);
