@@ -74,8 +74,9 @@ TEST(CaptureSchedule, FirstFrameAtOrAfterATime)
     for (int time = 0; time < 3000; time += 7) {
         std::int64_t frame = captureFirstFrameAtOrAfter(time, 60);
         EXPECT_GE(captureFrameTime(frame, 60), time);
-        if (frame > 0)
+        if (frame > 0) {
             EXPECT_LT(captureFrameTime(frame - 1, 60), time);
+        }
     }
     EXPECT_EQ(captureFrameFileName(2200), "frame-002200.png");
 }
