@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -30,6 +31,8 @@ struct ShowRunOptions {
     // request) after settleSeconds: a show that plays on is ended that way.
     std::string stopWhenLogHas;
     double settleSeconds = 1.0;
+    // Called about every 20 ms while the child runs (e.g. to sample its memory).
+    std::function<void(pid_t child, double seconds)> onTick;
 };
 
 struct ShowRunResult {
@@ -141,6 +144,8 @@ inline ShowRunResult runShowProgram(const ShowRunOptions& options)
                 kill(child, SIGTERM);
             }
         }
+        if (options.onTick)
+            options.onTick(child, elapsed());
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     result.seconds = elapsed();
