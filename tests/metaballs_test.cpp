@@ -186,29 +186,6 @@ TEST(MetaballTables, EveryTriangleRowUsesExactlyTheEdgesOfItsMask)
     EXPECT_EQ(std::memcmp(METABALL_TRIANGLES[3], row3, sizeof(row3)), 0);
 }
 
-TEST_F(Metaballs, InitSetsTheGridAndTheCornerTables)
-{
-    make(70, 80);
-    EXPECT_EQ(surface.ballCount, 64);
-    EXPECT_EQ(surface.gridSize, 64);
-    make(8);
-    EXPECT_EQ(surface.gridArea, 46 * 46);
-    EXPECT_FLOAT_EQ(surface.halfSize, 1.5f);
-    EXPECT_FLOAT_EQ(surface.cellSize, 3.0f / 46.0f);
-    const int expectedOffsets[8] = {0, 1, 2116 + 1, 2116, 46, 47, 2116 + 46 + 1, 2116 + 46};
-    for (int n = 0; n < 8; ++n) {
-        EXPECT_EQ(surface.cornerIndexOffset[n], expectedOffsets[n]) << n;
-    }
-    EXPECT_FLOAT_EQ(surface.cornerOffset[6].x, surface.cellSize);
-    EXPECT_FLOAT_EQ(surface.cornerOffset[6].y, surface.cellSize);
-    EXPECT_FLOAT_EQ(surface.cornerOffset[6].z, surface.cellSize);
-    UINT bytes = 0;
-    ASSERT_NE(recordingBufferMemory(surface.vertexBuffer, &bytes), nullptr);
-    EXPECT_EQ(bytes, 3u * 16000u * 28u);
-    ASSERT_NE(recordingBufferMemory(surface.indexBuffer, &bytes), nullptr);
-    EXPECT_EQ(bytes, 16000u * 6u);
-}
-
 TEST_F(Metaballs, SingleBallIsAClosedOutwardSphere)
 {
     balls[0] = Vector3(0.01f, -0.02f, 0.03f);
