@@ -9,6 +9,7 @@
 #include "resources/memory.h"
 
 #include <cmath>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,41 +115,148 @@ bool supportedFormat(D3DFORMAT format)
 
 DWORD channelBits(DWORD value, int bits) { return (value * ((1u << bits) - 1) + 127) / 255; }
 
-// Writes width x height A8R8G8B8 pixels into a locked level of the format.
-void convertPixels(const DWORD* source, int width, int height, D3DFORMAT format, BYTE* destination, int pitch)
+// One A8R8G8B8 pixel in a 16-bit format.
+template <D3DFORMAT FORMAT>
+WORD packPixel(DWORD p)
+{
+    DWORD a = p >> 24, r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
+    switch (FORMAT) {
+    case D3DFMT_R5G6B5:
+        return static_cast<WORD>(channelBits(r, 5) << 11 | channelBits(g, 6) << 5 | channelBits(b, 5));
+    case D3DFMT_X1R5G5B5:
+        return static_cast<WORD>(0x8000 | channelBits(r, 5) << 10 | channelBits(g, 5) << 5 | channelBits(b, 5));
+    case D3DFMT_A1R5G5B5:
+        return static_cast<WORD>((a >= 128 ? 0x8000 : 0) | channelBits(r, 5) << 10 | channelBits(g, 5) << 5 |
+                                 channelBits(b, 5));
+    case D3DFMT_A4R4G4B4:
+        return static_cast<WORD>(channelBits(a, 4) << 12 | channelBits(r, 4) << 8 | channelBits(g, 4) << 4 |
+                                 channelBits(b, 4));
+    default:
+        return 0;
+    }
+}
+
+template <D3DFORMAT FORMAT>
+void packRows(const DWORD* source, int width, int height, BYTE* destination, int pitch)
 {
     for (int y = 0; y < height; ++y) {
         const DWORD* in = source + static_cast<std::size_t>(y) * width;
-        BYTE* row = destination + static_cast<std::ptrdiff_t>(y) * pitch;
-        for (int x = 0; x < width; ++x) {
-            DWORD p = in[x];
-            DWORD a = p >> 24, r = (p >> 16) & 0xFF, g = (p >> 8) & 0xFF, b = p & 0xFF;
-            WORD packed = 0;
-            switch (format) {
-            case D3DFMT_A8R8G8B8:
-                reinterpret_cast<DWORD*>(row)[x] = p;
-                continue;
-            case D3DFMT_X8R8G8B8:
-                reinterpret_cast<DWORD*>(row)[x] = p | 0xFF000000u;
-                continue;
-            case D3DFMT_R5G6B5:
-                packed = static_cast<WORD>(channelBits(r, 5) << 11 | channelBits(g, 6) << 5 | channelBits(b, 5));
-                break;
-            case D3DFMT_X1R5G5B5:
-                packed = static_cast<WORD>(0x8000 | channelBits(r, 5) << 10 | channelBits(g, 5) << 5 | channelBits(b, 5));
-                break;
-            case D3DFMT_A1R5G5B5:
-                packed = static_cast<WORD>((a >= 128 ? 0x8000 : 0) | channelBits(r, 5) << 10 | channelBits(g, 5) << 5 |
-                                           channelBits(b, 5));
-                break;
-            case D3DFMT_A4R4G4B4:
-                packed = static_cast<WORD>(channelBits(a, 4) << 12 | channelBits(r, 4) << 8 | channelBits(g, 4) << 4 |
-                                           channelBits(b, 4));
-                break;
-            default:
-                break;
+        WORD* out = reinterpret_cast<WORD*>(destination + static_cast<std::ptrdiff_t>(y) * pitch);
+        for (int x = 0; x < width; ++x)
+            out[x] = packPixel<FORMAT>(in[x]);
+    }
+}
+
+// Writes width x height A8R8G8B8 pixels into a locked level of the format.
+void convertPixels(const DWORD* source, int width, int height, D3DFORMAT format, BYTE* destination, int pitch)
+{
+    switch (format) {
+    case D3DFMT_A8R8G8B8:
+        for (int y = 0; y < height; ++y)
+            std::memcpy(destination + static_cast<std::ptrdiff_t>(y) * pitch, source + static_cast<std::size_t>(y) * width,
+                        static_cast<std::size_t>(width) * 4);
+        return;
+    case D3DFMT_X8R8G8B8:
+        for (int y = 0; y < height; ++y) {
+            const DWORD* in = source + static_cast<std::size_t>(y) * width;
+            DWORD* out = reinterpret_cast<DWORD*>(destination + static_cast<std::ptrdiff_t>(y) * pitch);
+            for (int x = 0; x < width; ++x)
+                out[x] = in[x] | 0xFF000000u;
+        }
+        return;
+    case D3DFMT_R5G6B5:
+        packRows<D3DFMT_R5G6B5>(source, width, height, destination, pitch);
+        return;
+    case D3DFMT_X1R5G5B5:
+        packRows<D3DFMT_X1R5G5B5>(source, width, height, destination, pitch);
+        return;
+    case D3DFMT_A1R5G5B5:
+        packRows<D3DFMT_A1R5G5B5>(source, width, height, destination, pitch);
+        return;
+    case D3DFMT_A4R4G4B4:
+        packRows<D3DFMT_A4R4G4B4>(source, width, height, destination, pitch);
+        return;
+    default:
+        return;
+    }
+}
+
+// The tent scaler writing rows pitch bytes apart. Separable: each source row
+// the vertical taps need is scaled horizontally once into a float row (kept
+// in a ring of as many rows as the vertical tent is wide, so the middle
+// picture is never held whole), then the vertical taps of an output row are
+// summed from the ring. The sums are taken in the same order as a full
+// horizontal pass followed by a full vertical pass, so the result is the same
+// to the bit.
+void scaleImageTentRows(const DecodedImage& source, int width, int height, DWORD* destination, int pitch)
+{
+    const int sw = source.width;
+    const int sh = source.height;
+    const int roomX = 2 * static_cast<int>(std::ceil(static_cast<double>(sw) / width)) + 3;
+    const int roomY = 2 * static_cast<int>(std::ceil(static_cast<double>(sh) / height)) + 3;
+
+    // Horizontal taps of every output column, worked out once.
+    int* firstX = static_cast<int*>(allocateMemory(static_cast<std::uint32_t>(width) * 2 * sizeof(int)));
+    int* countX = firstX + width;
+    float* weightsX = static_cast<float*>(
+        allocateMemory(static_cast<std::uint32_t>(static_cast<std::size_t>(width) * roomX * sizeof(float))));
+    for (int x = 0; x < width; ++x) {
+        Taps taps = tentTaps(x, width, sw, weightsX + static_cast<std::size_t>(x) * roomX, roomX);
+        firstX[x] = taps.first;
+        countX[x] = taps.count;
+    }
+    float* weightsY = static_cast<float*>(allocateMemory(static_cast<std::uint32_t>(roomY * sizeof(float))));
+
+    // Ring of horizontally scaled rows; ringRow[slot] is the source row it holds.
+    const std::size_t rowFloats = static_cast<std::size_t>(width) * 4;
+    float* ring = static_cast<float*>(
+        allocateMemory(static_cast<std::uint32_t>(static_cast<std::size_t>(roomY) * rowFloats * sizeof(float))));
+    int* ringRow = static_cast<int*>(allocateMemory(static_cast<std::uint32_t>(roomY * sizeof(int))));
+    for (int slot = 0; slot < roomY; ++slot)
+        ringRow[slot] = -1;
+    const float* rows[64];
+    const float** tapRows = roomY <= 64 ? rows
+                                        : static_cast<const float**>(allocateMemory(
+                                              static_cast<std::uint32_t>(roomY * sizeof(const float*))));
+
+    for (int y = 0; y < height; ++y) {
+        Taps taps = tentTaps(y, height, sh, weightsY, roomY);
+        for (int t = 0; t < taps.count; ++t) {
+            const int sy = clampIndex(taps.first + t, sh);
+            const int slot = sy % roomY;
+            float* middle = ring + static_cast<std::size_t>(slot) * rowFloats;
+            if (ringRow[slot] != sy) {
+                const DWORD* row = source.pixels + static_cast<std::size_t>(sy) * sw;
+                for (int x = 0; x < width; ++x) {
+                    const float* w = weightsX + static_cast<std::size_t>(x) * roomX;
+                    const int first = firstX[x];
+                    float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+                    for (int k = 0; k < countX[x]; ++k) {
+                        DWORD p = row[clampIndex(first + k, sw)];
+                        sum[0] += w[k] * static_cast<float>(p & 0xFF);
+                        sum[1] += w[k] * static_cast<float>((p >> 8) & 0xFF);
+                        sum[2] += w[k] * static_cast<float>((p >> 16) & 0xFF);
+                        sum[3] += w[k] * static_cast<float>(p >> 24);
+                    }
+                    float* out = middle + static_cast<std::size_t>(x) * 4;
+                    for (int c = 0; c < 4; ++c)
+                        out[c] = sum[c];
+                }
+                ringRow[slot] = sy;
             }
-            reinterpret_cast<WORD*>(row)[x] = packed;
+            tapRows[t] = middle;
+        }
+        DWORD* out = reinterpret_cast<DWORD*>(reinterpret_cast<BYTE*>(destination) + static_cast<std::ptrdiff_t>(y) * pitch);
+        for (int x = 0; x < width; ++x) {
+            float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+            for (int t = 0; t < taps.count; ++t) {
+                const float* in = tapRows[t] + static_cast<std::size_t>(x) * 4;
+                float w = weightsY[t];
+                for (int c = 0; c < 4; ++c)
+                    sum[c] += w * in[c];
+            }
+            out[x] = static_cast<DWORD>(toByte(sum[3])) << 24 | static_cast<DWORD>(toByte(sum[2])) << 16 |
+                     static_cast<DWORD>(toByte(sum[1])) << 8 | toByte(sum[0]);
         }
     }
 }
@@ -189,49 +297,7 @@ bool decodeImageFile(const char* path, DecodedImage* image)
 
 void scaleImageTent(const DecodedImage& source, int width, int height, DWORD* destination)
 {
-    const int sw = source.width;
-    const int sh = source.height;
-    // Horizontal pass into floats (width x sh x 4), then vertical into bytes.
-    float* middle = static_cast<float*>(
-        allocateMemory(static_cast<std::uint32_t>(static_cast<std::size_t>(width) * sh * 4 * sizeof(float))));
-    const int roomX = 2 * static_cast<int>(std::ceil(static_cast<double>(sw) / width)) + 3;
-    const int roomY = 2 * static_cast<int>(std::ceil(static_cast<double>(sh) / height)) + 3;
-    float* weights = static_cast<float*>(
-        allocateMemory(static_cast<std::uint32_t>((roomX > roomY ? roomX : roomY) * sizeof(float))));
-
-    for (int x = 0; x < width; ++x) {
-        Taps taps = tentTaps(x, width, sw, weights, roomX);
-        for (int y = 0; y < sh; ++y) {
-            const DWORD* row = source.pixels + static_cast<std::size_t>(y) * sw;
-            float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-            for (int t = 0; t < taps.count; ++t) {
-                DWORD p = row[clampIndex(taps.first + t, sw)];
-                float w = weights[t];
-                sum[0] += w * static_cast<float>(p & 0xFF);
-                sum[1] += w * static_cast<float>((p >> 8) & 0xFF);
-                sum[2] += w * static_cast<float>((p >> 16) & 0xFF);
-                sum[3] += w * static_cast<float>(p >> 24);
-            }
-            float* out = middle + (static_cast<std::size_t>(y) * width + x) * 4;
-            for (int c = 0; c < 4; ++c)
-                out[c] = sum[c];
-        }
-    }
-    for (int y = 0; y < height; ++y) {
-        Taps taps = tentTaps(y, height, sh, weights, roomY);
-        for (int x = 0; x < width; ++x) {
-            float sum[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-            for (int t = 0; t < taps.count; ++t) {
-                const float* in = middle + (static_cast<std::size_t>(clampIndex(taps.first + t, sh)) * width + x) * 4;
-                float w = weights[t];
-                for (int c = 0; c < 4; ++c)
-                    sum[c] += w * in[c];
-            }
-            destination[static_cast<std::size_t>(y) * width + x] =
-                static_cast<DWORD>(toByte(sum[3])) << 24 | static_cast<DWORD>(toByte(sum[2])) << 16 |
-                static_cast<DWORD>(toByte(sum[1])) << 8 | toByte(sum[0]);
-        }
-    }
+    scaleImageTentRows(source, width, height, destination, width * 4);
 }
 
 HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice8* device, const char* path, UINT width, UINT height,
@@ -261,12 +327,7 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice8* device, const char* path,
     if (!imageSizeAcceptable(width, height))
         return D3DERR_INVALIDCALL;
 
-    const DWORD* pixels = image.pixels;
-    if (static_cast<UINT>(image.width) != width || static_cast<UINT>(image.height) != height) {
-        DWORD* scaled = static_cast<DWORD*>(allocateMemory(width * height * 4));
-        scaleImageTent(image, static_cast<int>(width), static_cast<int>(height), scaled);
-        pixels = scaled;
-    }
+    const bool scaled = static_cast<UINT>(image.width) != width || static_cast<UINT>(image.height) != height;
 
     IDirect3DTexture8* created = nullptr;
     HRESULT result = device->CreateTexture(width, height, 1, usage, format, pool, &created);
@@ -278,8 +339,20 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice8* device, const char* path,
         created->Release();
         return FAILED(result) ? result : E_FAIL;
     }
-    convertPixels(pixels, static_cast<int>(width), static_cast<int>(height), format, static_cast<BYTE*>(locked.pBits),
-                  locked.Pitch);
+    if (scaled && format == D3DFMT_A8R8G8B8) {
+        // Scaled straight into the texture: no picture-sized copy in between.
+        scaleImageTentRows(image, static_cast<int>(width), static_cast<int>(height),
+                           static_cast<DWORD*>(locked.pBits), locked.Pitch);
+    } else {
+        const DWORD* pixels = image.pixels;
+        if (scaled) {
+            DWORD* scaledPixels = static_cast<DWORD*>(allocateMemory(width * height * 4));
+            scaleImageTent(image, static_cast<int>(width), static_cast<int>(height), scaledPixels);
+            pixels = scaledPixels;
+        }
+        convertPixels(pixels, static_cast<int>(width), static_cast<int>(height), format,
+                      static_cast<BYTE*>(locked.pBits), locked.Pitch);
+    }
     result = created->UnlockRect(0);
     if (FAILED(result)) {
         created->Release();
