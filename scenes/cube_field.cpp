@@ -114,47 +114,12 @@ void drawRingPhoto(IDirect3DTexture8* photo, float z, float angle)
     };
 
     DglState saved;
-    dglGetState(&saved);
-    dglSetCullMode(D3DCULL_NONE);
-    const int switchedOff[4] = {DGL_DEPTH_WRITE, DGL_DEPTH_TEST, DGL_FOG, DGL_LIGHTING};
-    for (int capability : switchedOff) {
-        if (saved.capabilities[capability]) {
-            dglDisable(capability);
-        }
-    }
+    beginOverlay(saved, D3DCULL_NONE);
     dglSetTransform(D3DTS_VIEW, dglMatrixTranslate(0.0f, -1.2f, 4.0f) * dglMatrixRotateY(angle));
     // The builder takes radians: 90 here is 90 rad, which gives the ring its
     // horizontal scale of 1 / tan(45 rad), about 0.62, on purpose.
     dglSetTransform(D3DTS_PROJECTION, dglMatrixPerspective(90.0f, 1.0f, 0.1f, 10.0f));
-    for (int stage = 1; stage < DGL_TEXTURE_STAGES; ++stage) {
-        if (saved.textureOperations[stage] != D3DTOP_DISABLE) {
-            dglSetTextureOperation(stage, D3DTOP_DISABLE);
-        }
-    }
-    dglSetVertexFormat(DGL_VERTEX_PCT);
-    dglDrawUserPrimitives(D3DPT_TRIANGLELIST, 2, DGL_VERTEX_PCT, vertices);
-
-    dglSetCullMode(saved.cullMode);
-    for (int capability : switchedOff) {
-        if (saved.capabilities[capability]) {
-            dglEnable(capability);
-        }
-    }
-    dglSetTransform(D3DTS_WORLD, saved.world);
-    dglSetTransform(D3DTS_VIEW, saved.view);
-    dglSetTransform(D3DTS_PROJECTION, saved.projection);
-    for (int stage = 1; stage < DGL_TEXTURE_STAGES; ++stage) {
-        if (saved.textureOperations[stage] != D3DTOP_DISABLE) {
-            dglSetTextureOperation(stage, saved.textureOperations[stage]);
-        }
-    }
-    dglSetVertexFormat(saved.vertexFormat);
-    if (saved.vertexBuffer != nullptr) {
-        dglBindVertexBuffer(saved.vertexBufferType, saved.vertexBuffer);
-    }
-    if (saved.indexBuffer != nullptr) {
-        dglBindIndexBuffer(saved.indexBuffer, saved.baseVertexIndex);
-    }
+    drawOverlayAndRestore(saved, vertices);
     dglSetCullMode(D3DCULL_CCW);
 }
 
