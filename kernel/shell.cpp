@@ -13,7 +13,16 @@
 
 #include <cstring>
 
-DisplaySettings getDisplaySettings() { return DisplaySettings{"gfxcore", 640, 480, true, 0.0f}; }
+// A build may choose a window or a later start (CMake options); by default
+// the show runs full screen from its beginning.
+#ifndef GFXCORE_FULLSCREEN
+#define GFXCORE_FULLSCREEN true
+#endif
+#ifndef GFXCORE_START_OFFSET
+#define GFXCORE_START_OFFSET 0.0f
+#endif
+
+DisplaySettings getDisplaySettings() { return DisplaySettings{"gfxcore", 640, 480, GFXCORE_FULLSCREEN, GFXCORE_START_OFFSET}; }
 
 LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
