@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Builds everything (installing missing packages first) and runs the whole test suite headless.
+# Test labels: unit (in-process), bad-data (every data file damaged under the
+# real show), show (lost devices), soak (the whole show, minutes long). The
+# soak tests run only when asked for: scripts/test.sh -L soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -DGFXCORE_WERROR=ON >/dev/null
 cmake --build build -j"$(nproc)"
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=disk
-ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600 "$@"
+labels=(-LE soak)
+for argument in "$@"; do
+  case $argument in -L | -LE | --label-regex | --label-exclude) labels=() ;; esac
+done
+ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 600 "${labels[@]}" "$@"
