@@ -67,6 +67,14 @@ void AviStream::open(const char* streamPath)
     }
     framesPerSecond = info.dwRate / info.dwScale;
     frameCount = info.dwLength;
+    // Every frame is decoded now, behind the loading bar, into the reader's
+    // cache: a clip damaged anywhere fails here rather than in the middle of
+    // the show, and the show neither decodes nor grows its memory.
+    for (std::uint32_t index = 1; index < frameCount; ++index) {
+        if (videoGetFrame(frameReader, static_cast<LONG>(index)) == nullptr) {
+            failOpen(streamPath);
+        }
+    }
 }
 
 void AviStream::copyFrame(std::int32_t frameIndex, void* destination, std::int32_t pitch)
