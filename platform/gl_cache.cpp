@@ -60,11 +60,11 @@ void glCacheReset(int units, bool fogDistance)
 
     // Fixed for the life of the context: front faces wind clockwise on screen,
     // the diffuse material follows the vertex colour when colour material is
-    // on, specular is added after texturing, flat shading takes the first
-    // vertex's colour, tightly packed pixel rows, the one default VAO.
+    // on, flat shading takes the first vertex's colour, tightly packed pixel
+    // rows, the one default VAO.
     glFrontFace(GL_CW);
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
-    glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, GL_SEPARATE_SPECULAR_COLOR);
+    glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, GL_SINGLE_COLOR);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_FALSE);
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
@@ -359,6 +359,17 @@ void glCacheLocalViewer(bool on)
         return;
     glCache.localViewer = on;
     glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, on ? GL_TRUE : GL_FALSE);
+    glCountState();
+}
+
+// Specular added after texturing costs every lit pixel a second colour; with
+// specular off that colour is zero, so it is only asked for when specular is on.
+void glCacheSeparateSpecular(bool on)
+{
+    if (glCache.separateSpecular == on)
+        return;
+    glCache.separateSpecular = on;
+    glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, on ? GL_SEPARATE_SPECULAR_COLOR : GL_SINGLE_COLOR);
     glCountState();
 }
 

@@ -16,6 +16,7 @@ namespace {
 
 GlPresentHook presentHook = nullptr;
 void* presentHookUser = nullptr;
+bool finishFrames = false;
 int renderScale = 1;
 GlDeviceCounters lastFrameCounters{};
 GlDevice* currentDevice = nullptr; // whose context is current
@@ -216,6 +217,8 @@ void glDeviceSetPresentHook(GlPresentHook hook, void* user)
     presentHook = hook;
     presentHookUser = user;
 }
+
+void glDeviceSetFinishFrames(bool finish) { finishFrames = finish; }
 
 void glDeviceSetRenderScale(int scale) { renderScale = std::clamp(scale, 1, 8); }
 
@@ -484,14 +487,20 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     SDL_GL_GetDrawableSize(window, &windowWidth, &windowHeight);
     glCacheEnable(glCache.scissor, GL_SCISSOR_TEST, false);
     glCacheDrawFramebuffer(0);
-    const float black[4] = {0, 0, 0, 1};
-    glCacheClearColor(black);
-    glClear(GL_COLOR_BUFFER_BIT);
+    int width = 0, height = 0;
     if (windowWidth > 0 && windowHeight > 0) {
         double fit = std::min(static_cast<double>(windowWidth) / backBuffer.glWidth,
                               static_cast<double>(windowHeight) / backBuffer.glHeight);
-        int width = static_cast<int>(std::lround(backBuffer.glWidth * fit));
-        int height = static_cast<int>(std::lround(backBuffer.glHeight * fit));
+        width = static_cast<int>(std::lround(backBuffer.glWidth * fit));
+        height = static_cast<int>(std::lround(backBuffer.glHeight * fit));
+    }
+    // The bars only: a picture covering the whole window needs no clear.
+    if (width != windowWidth || height != windowHeight) {
+        const float black[4] = {0, 0, 0, 1};
+        glCacheClearColor(black);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    if (width > 0 && height > 0) {
         int x = (windowWidth - width) / 2;
         int y = (windowHeight - height) / 2;
         glCacheReadFramebuffer(backBuffer.framebuffer);
@@ -500,6 +509,8 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     }
     SDL_GL_SwapWindow(window);
     dirtyTarget = true;
+    if (finishFrames && presentHook == nullptr)
+        glFinish(); // the read-back below waits anyway
 
     if (presentHook != nullptr) {
         readback.resize(static_cast<size_t>(backBuffer.glWidth) * backBuffer.glHeight * 3);

@@ -40,6 +40,11 @@ using GlPresentHook = void (*)(const std::uint8_t* rgb, int width, int height, v
 // Null switches the read-back off (the default: no read-back cost).
 void glDeviceSetPresentHook(GlPresentHook hook, void* user);
 
+// On: Present returns only when the frame is drawn. A headless swap does not
+// wait for the rasteriser, so without this a benchmark would time frames the
+// driver has only queued (or drops, when the next frame clears over them).
+void glDeviceSetFinishFrames(bool finish);
+
 // 1 to 8; values outside are clamped. Takes effect at the next CreateDevice.
 void glDeviceSetRenderScale(int scale);
 int glDeviceRenderScale();

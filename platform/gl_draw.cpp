@@ -162,6 +162,7 @@ void flushRenderStates(GlDevice& device)
         colorFloats(rs[D3DRS_AMBIENT], ambient);
         glCacheAmbient(ambient);
         glCacheLocalViewer(rs[D3DRS_LOCALVIEWER] != 0);
+        glCacheSeparateSpecular(rs[D3DRS_SPECULARENABLE] != 0);
     }
     glCacheEnable(c.normalize, GL_NORMALIZE, rs[D3DRS_NORMALIZENORMALS] != 0);
     bool colorMaterial = lighting && rs[D3DRS_COLORVERTEX] != 0 &&

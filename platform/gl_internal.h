@@ -200,6 +200,7 @@ struct GlCache {
     GLenum fogMode, fogDistance;
     float ambient[4];
     bool localViewer;
+    bool separateSpecular; // specular added after texturing (GL_SEPARATE_SPECULAR_COLOR)
     float clearColor[4];
     float clearDepth;
     int scissorBox[4];
@@ -239,6 +240,7 @@ void glCacheFogMode(GLenum mode);
 void glCacheFogDistance(GLenum mode);
 void glCacheAmbient(const float color[4]);
 void glCacheLocalViewer(bool on);
+void glCacheSeparateSpecular(bool on);
 void glCacheClearColor(const float color[4]);
 void glCacheClearDepth(float depth);
 void glCacheScissor(int x, int y, int width, int height);
