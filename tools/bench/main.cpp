@@ -4,11 +4,16 @@
 // The figures come from child runs of this program, each a fresh process
 // (the renderer's pools and the load sequence run once per process):
 //   --child-scenes     load, then a 4 s stretch from the middle of every scene on the
-//                      OpenGL device (60 fps schedule, after 30 warm-up frames): frame rates
+//                      OpenGL device (60 fps schedule, after 30 warm-up frames, each
+//                      frame finished before the next): frame rates
 //   --child-recording  load and the same stretches on the recording device: CPU time per
 //                      frame spent outside the GL driver; the polygonizer benchmarks
 //   --child-load       one timed load sequence (the music silent)
 //   --child-show       the whole show on a 20 fps schedule (peak resident memory)
+// A child option followed by --scene N measures scene N only, --frames N
+// measures N frames instead of the stretch's 240, --warmup N draws N warm-up
+// frames instead of 30 (for profilers: callgrind with LP_NUM_THREADS=0
+// counts the rasteriser's instructions per frame).
 // Children print "key value" lines; the parent prints one table, or JSON with --json.
 #include "geometry/metaballs.h"
 #include "kernel/loader.h"
@@ -16,6 +21,7 @@
 #include "kernel/timeline.h"
 #include "platform/audio.h"
 #include "platform/clock.h"
+#include "platform/gl_device.h"
 #include "platform/recording_device.h"
 #include "platform/window.h"
 
@@ -39,9 +45,10 @@
 namespace {
 
 constexpr int SCHEDULE_FPS = 60;
-constexpr int STRETCH_FRAMES = 240; // 4 s of each scene, measured
-constexpr int WARMUP_FRAMES = 30;   // drawn before the stretch: beats catch up, caches fill
+int stretchFrames = 240;            // 4 s of each scene, measured
+int warmupFrames = 30;              // drawn before the stretch: beats catch up, caches fill
 constexpr int LOAD_RUNS = 5;
+int onlyScene = 0; // 0: every scene
 const char* const SCENE_NAMES[TIMELINE_SCENE_COUNT] = {"1 metaballs",    "2 model echoes", "3 wave whirl",
                                                          "4 city clips",   "5 cube field",   "6 knot sprites",
                                                          "7 video panel",  "8 branch sculpture"};
@@ -112,25 +119,32 @@ void drawFrame(int t)
     dglSwapBuffers();
 }
 
+// A measured frame: its own function so that a profiler can count it alone
+// (callgrind --toggle-collect='*drawMeasuredFrame*').
+[[gnu::noinline]] void drawMeasuredFrame(int t) { drawFrame(t); }
+
 // Every scene's stretch in show order; per frame the wall time (OpenGL) or
 // the CPU time (recording device).
 void runStretches(bool cpuTime)
 {
     for (int scene = 0; scene < TIMELINE_SCENE_COUNT; ++scene) {
+        if (onlyScene != 0 && scene + 1 != onlyScene)
+            continue;
         std::vector<double> frameMs;
         // The stretch lies in the middle of the scene's window, where it
         // shows what it is about (not a fade-in); the scene's first frame is
-        // drawn at its start as in the show, so its state is set up.
-        const int windowStart = timelineScenes[scene].start;
+        // drawn at its start as in the show, so its state is set up. The
+        // first scene's window opens at the table's INT_MIN: the show starts at 0.
+        const int windowStart = std::max(0, timelineScenes[scene].start);
         const int windowEnd = timelineScenes[scene].end;
         const int stretchStart = std::max(windowStart, (windowStart + windowEnd) / 2 - 2000);
         drawFrame(windowStart);
-        for (int frame = -WARMUP_FRAMES; frame < 0; ++frame)
+        for (int frame = -warmupFrames; frame < 0; ++frame)
             drawFrame(scheduleTime(stretchStart, frame));
         Clock::time_point last = Clock::now();
         double lastCpu = cpuMs();
-        for (int frame = 0; frame < STRETCH_FRAMES; ++frame) {
-            drawFrame(scheduleTime(stretchStart, frame));
+        for (int frame = 0; frame < stretchFrames; ++frame) {
+            drawMeasuredFrame(scheduleTime(stretchStart, frame));
             Clock::time_point now = Clock::now();
             double nowCpu = cpuMs();
             frameMs.push_back(cpuTime ? nowCpu - lastCpu : elapsedMs(last, now));
@@ -210,6 +224,8 @@ void runPolygonizerBenchmarks()
 
 int childScenes()
 {
+    // A frame counts when it is drawn: headless, the swap alone does not wait.
+    glDeviceSetFinishFrames(true);
     HWND window = startRenderer();
     loadAndPrecalc(window);
     runStretches(false);
@@ -239,13 +255,38 @@ int childLoad()
     std::_Exit(0);
 }
 
+// Resident memory now, in MB (VmRSS), for the show child's progress lines.
+double residentMb()
+{
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    double kilobytes = 0.0;
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr)
+        if (std::sscanf(line, "VmRSS: %lf", &kilobytes) == 1)
+            break;
+    if (status != nullptr)
+        std::fclose(status);
+    return kilobytes / 1024.0;
+}
+
 int childShow()
 {
     HWND window = startRenderer();
     loadAndPrecalc(window);
-    // Ends through the show's own exit path at 165000.
-    for (int frame = 0;; ++frame)
-        drawFrame(frame * 50);
+    std::printf("rss_mb_after_load %.1f\n", residentMb());
+    std::fflush(stdout);
+    // Ends through the show's own exit path at 165000; the resident memory
+    // at the end of each scene shows where it grows.
+    int scene = 0;
+    for (int frame = 0;; ++frame) {
+        const int t = frame * 50;
+        if (scene < TIMELINE_SCENE_COUNT - 1 && t >= timelineScenes[scene].end) {
+            std::printf("rss_mb_scene_%d %.1f\n", scene + 1, residentMb());
+            std::fflush(stdout);
+            ++scene;
+        }
+        drawFrame(t);
+    }
 }
 
 // Runs this program with one child option; collects its "key value" lines.
@@ -294,6 +335,14 @@ const char* mark(bool met) { return met ? "ok" : "MISSED"; }
 int main(int argc, char** argv)
 {
     bool json = false;
+    for (int i = 2; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--scene") == 0)
+            onlyScene = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--frames") == 0)
+            stretchFrames = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--warmup") == 0)
+            warmupFrames = std::max(0, std::atoi(argv[i + 1]));
+    }
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--child-scenes") == 0)
             return childScenes();
