@@ -136,7 +136,6 @@ void flushRenderStates(GlDevice& device)
     if (cull == D3DCULL_CW || cull == D3DCULL_CCW)
         glCacheCullFace(cull == D3DCULL_CCW ? GL_BACK : GL_FRONT);
 
-    glCacheShadeModel(rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT ? GL_FLAT : GL_SMOOTH);
     DWORD fill = rs[D3DRS_FILLMODE];
     glCachePolygonMode(fill == D3DFILL_POINT ? GL_POINT : (fill == D3DFILL_WIREFRAME ? GL_LINE : GL_FILL));
     glCacheEnable(c.dither, GL_DITHER, rs[D3DRS_DITHERENABLE] != 0);
@@ -444,7 +443,39 @@ void checkErrors(const char* where)
 #endif
 }
 
+// The one-colour check of a vertex buffer for the current layout, worked out
+// again only when the buffer's contents or the layout changed.
+bool bufferOneColour(GlBuffer& buffer, UINT stride, int colourOffset)
+{
+    if (buffer.oneColourVersion != buffer.version || buffer.oneColourStride != stride ||
+        buffer.oneColourOffset != colourOffset) {
+        UINT count = stride > 0 ? static_cast<UINT>(buffer.bytes.size() / stride) : 0;
+        buffer.oneColour = glVerticesOneColour(buffer.bytes.data(), count, stride, colourOffset);
+        buffer.oneColourVersion = buffer.version;
+        buffer.oneColourStride = stride;
+        buffer.oneColourOffset = colourOffset;
+    }
+    return buffer.oneColour;
+}
+
 } // namespace
+
+bool glVerticesOneColour(const std::uint8_t* vertices, UINT count, UINT stride, int colourOffset)
+{
+    if (colourOffset < 0 || count < 2)
+        return true;
+    if (static_cast<UINT>(colourOffset) + 4 > stride)
+        return false;
+    std::uint32_t first;
+    std::memcpy(&first, vertices + colourOffset, 4);
+    for (UINT i = 1; i < count; i++) {
+        std::uint32_t colour;
+        std::memcpy(&colour, vertices + static_cast<std::size_t>(i) * stride + colourOffset, 4);
+        if (colour != first)
+            return false;
+    }
+    return true;
+}
 
 GlVertexLayout glVertexLayout(DWORD fvf)
 {
@@ -487,6 +518,11 @@ void glFlushForDraw(GlDevice& device)
         device.dirtyRenderStates = false;
     }
     bool lighting = device.renderStates[D3DRS_LIGHTING] != 0;
+    // Unlit vertices of one colour give the same colour flat or smooth;
+    // flat, the rasteriser takes it as a constant instead of interpolating
+    // it at every pixel.
+    bool flat = device.renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT || (!lighting && device.drawOneColour);
+    glCacheShadeModel(flat ? GL_FLAT : GL_SMOOTH);
     if (lighting && device.dirtyMaterial) {
         flushMaterial(device);
         device.dirtyMaterial = false;
@@ -526,6 +562,7 @@ HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UIN
         return D3DERR_INVALIDCALL;
     if (primitiveCount == 0)
         return S_OK;
+    drawOneColour = bufferOneColour(*stream, streamStride, layout.diffuseOffset);
     glFlushForDraw(*this);
     flushArrays(*this, stream->name, static_cast<GLsizei>(streamStride));
     glCacheElementBuffer(indices->name);
@@ -566,6 +603,7 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
     streamBufferUsed = offset + bytes;
     glCounters.bufferUploads++;
     glCounters.uploadedBytes += bytes;
+    drawOneColour = glVerticesOneColour(static_cast<const std::uint8_t*>(vertices), count, stride, layout.diffuseOffset);
     glFlushForDraw(*this);
     flushArrays(*this, streamBuffer, static_cast<GLsizei>(stride));
     glDrawArrays(mode, static_cast<GLint>(offset / stride), static_cast<GLsizei>(count));

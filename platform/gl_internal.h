@@ -124,6 +124,14 @@ public:
     UINT lockOffset = 0, lockSize = 0;
     DWORD fvf = 0;              // vertex buffers
     D3DFORMAT format = D3DFMT_UNKNOWN; // index buffers
+    // Vertex buffers: whether every vertex has the same diffuse colour, for
+    // the stride and colour offset it was worked out with, at this version
+    // of the contents (unlocks count up).
+    std::uint32_t version = 0;
+    std::uint32_t oneColourVersion = ~0u;
+    UINT oneColourStride = 0;
+    int oneColourOffset = -1;
+    bool oneColour = false;
 
     HRESULT lock(UINT offset, UINT size, BYTE** data, DWORD flags);
     HRESULT unlock();
@@ -320,6 +328,10 @@ public:
     GlSurface* colorTarget = nullptr;
     GlSurface* depthTarget = nullptr;
 
+    // Set by the draw calls before the flush: every vertex of the draw has
+    // the same diffuse colour (or none).
+    bool drawOneColour = false;
+
     // Derived by the flush: world x view, and per GL unit the vertex texture
     // set it reads (-1: none, generated or not textured).
     float worldView[16]{};
@@ -384,6 +396,9 @@ public:
 
 // Derive GL state from the API state before a draw (gl_draw.cpp).
 void glFlushForDraw(GlDevice& device);
+// Whether count vertices of stride bytes all hold the same colour at
+// colourOffset (true without a colour).
+bool glVerticesOneColour(const std::uint8_t* vertices, UINT count, UINT stride, int colourOffset);
 // What the texture format needs in GL; false for formats the device does not serve.
 bool glTextureFormat(D3DFORMAT format, GLint* internalFormat, GLenum* pixelFormat, GLenum* pixelType,
                      int* bytesPerPixel);

@@ -350,6 +350,7 @@ HRESULT GlBuffer::unlock()
     locked = false;
     if (lockReadOnly || owner == nullptr || lockSize == 0)
         return S_OK;
+    ++version;
     owner->makeCurrent();
     if (target == GL_ARRAY_BUFFER)
         glCacheArrayBuffer(name);

@@ -918,6 +918,57 @@ TEST_F(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
 
 // ---------------------------------------------------------------- state cache
 
+// One-colour unlit draws are shaded flat (the colour is a constant for the
+// rasteriser); a draw whose vertices differ must still blend them, also when
+// a buffer drawn in one colour is filled again with several.
+TEST_F(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
+{
+    auto gradient = [](VertexPC* v, DWORD left, DWORD right) {
+        const VertexPC quad[6] = {{-1, -1, 0.5f, left}, {-1, 1, 0.5f, left},  {1, 1, 0.5f, right},
+                                  {-1, -1, 0.5f, left}, {1, 1, 0.5f, right}, {1, -1, 0.5f, right}};
+        std::memcpy(v, quad, sizeof(quad));
+    };
+    device->SetRenderState(D3DRS_LIGHTING, FALSE);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetVertexShader(FVF_PC);
+    VertexPC v[6];
+    gradient(v, 0xFF808080, 0xFF808080);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPC)), S_OK);
+    Frame f = present();
+    EXPECT_TRUE(near(f.at(20, 240), 128, 128, 128, 1));
+    EXPECT_TRUE(near(f.at(620, 240), 128, 128, 128, 1));
+    gradient(v, 0xFF000000, 0xFFFFFFFF);
+    EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPC)), S_OK);
+    f = present();
+    EXPECT_TRUE(near(f.at(320, 240), 128, 128, 128, 4));
+    EXPECT_LT(f.at(20, 240).r, 20);
+    EXPECT_GT(f.at(620, 240).r, 235);
+
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof(v), D3DUSAGE_DYNAMIC, FVF_PC, D3DPOOL_DEFAULT, &buffer), S_OK);
+    IDirect3DIndexBuffer8* indices = nullptr;
+    ASSERT_EQ(device->CreateIndexBuffer(12, D3DUSAGE_DYNAMIC, D3DFMT_INDEX16, D3DPOOL_DEFAULT, &indices), S_OK);
+    BYTE* data = nullptr;
+    ASSERT_EQ(indices->Lock(0, 0, &data, 0), S_OK);
+    const std::uint16_t order[6] = {0, 1, 2, 3, 4, 5};
+    std::memcpy(data, order, sizeof(order));
+    ASSERT_EQ(indices->Unlock(), S_OK);
+    device->SetStreamSource(0, buffer, sizeof(VertexPC));
+    device->SetIndices(indices, 0);
+    for (DWORD right : {0xFF808080u, 0xFFFFFFFFu}) {
+        ASSERT_EQ(buffer->Lock(0, 0, &data, 0), S_OK);
+        gradient(reinterpret_cast<VertexPC*>(data), 0xFF808080, right);
+        ASSERT_EQ(buffer->Unlock(), S_OK);
+        EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 6, 0, 2), S_OK);
+        f = present();
+        // Flat: grey everywhere; smooth: half-way between grey and white in the middle.
+        const int middle = right == 0xFF808080u ? 128 : 192;
+        EXPECT_TRUE(near(f.at(320, 240), middle, middle, middle, 3));
+    }
+    buffer->Release();
+    indices->Release();
+}
+
 TEST_F(GlDeviceTest, RepeatedSettingsCostNoGlCalls)
 {
     auto setAll = [&](DWORD blend) {
