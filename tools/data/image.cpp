@@ -507,6 +507,32 @@ void pngFlush(png_structp) {}
 
 } // namespace
 
+namespace {
+
+// libpng reports failures by longjmp, so this frame holds no C++ object that
+// the jump could leave half-made.
+bool encodePng(png_structp png, png_infop info, int width, int height, bool alpha, const std::uint8_t* pixels,
+               std::vector<std::uint8_t>* bytes)
+{
+    if (setjmp(png_jmpbuf(png))) {
+        return false;
+    }
+    const int channels = alpha ? 4 : 3;
+    png_set_write_fn(png, bytes, pngWrite, pngFlush);
+    png_set_compression_level(png, 6);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, const_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * width * channels));
+    }
+    png_write_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
 bool writePng(const std::string& path, const Image& image, bool alpha, std::string& error)
 {
     const int channels = alpha ? 4 : 3;
@@ -528,22 +554,12 @@ bool writePng(const std::string& path, const Image& image, bool alpha, std::stri
         error = "libpng can not start";
         return false;
     }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
+    const bool encoded = encodePng(png, info, image.width, image.height, alpha, pixels.data(), &bytes);
+    png_destroy_write_struct(&png, &info);
+    if (!encoded) {
         error = "PNG encoding failed for " + path;
         return false;
     }
-    png_set_write_fn(png, &bytes, pngWrite, pngFlush);
-    png_set_compression_level(png, 6);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
-                 alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (int y = 0; y < image.height; ++y) {
-        png_write_row(png, &pixels[static_cast<std::size_t>(y) * image.width * channels]);
-    }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
     return writeBytes(path, bytes, error);
 }
 
