@@ -6,7 +6,7 @@
 // Depends on: dgl, effects (camera, screen quads, noise), geometry (3DS
 // loader, mesh), resources (scratch memory), kernel (random generator).
 #include "scenes/scenes.h"
-#include "scenes/inspect.h"
+#include "scenes/scene_views.h"
 
 #include "effects/camera.h"
 #include "effects/noise.h"

@@ -6,7 +6,7 @@
 // mesh), resources (AVI streams, scratch memory), kernel (random generator),
 // scene 4's line picture.
 #include "scenes/scenes.h"
-#include "scenes/inspect.h"
+#include "scenes/scene_views.h"
 
 #include "effects/camera.h"
 #include "effects/noise.h"

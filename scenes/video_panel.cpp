@@ -5,7 +5,7 @@
 // Depends on: dgl, effects (camera, screen quads, noise), geometry (grid),
 // resources (AVI streams, scratch memory).
 #include "scenes/scenes.h"
-#include "scenes/inspect.h"
+#include "scenes/scene_views.h"
 
 #include "effects/camera.h"
 #include "effects/noise.h"

@@ -15,7 +15,7 @@
 #include "resources/avi.h"
 #include "resources/files.h"
 #include "resources/memory.h"
-#include "scenes/inspect.h"
+#include "scenes/scene_views.h"
 #include "scenes/scenes.h"
 #include "tests/support/fatal.h"
 
