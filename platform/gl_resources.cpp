@@ -58,21 +58,32 @@ ULONG GlSurface::AddRef()
     return ++refs;
 }
 
+namespace {
+
+// The last reference deletes the object and, while its device lives, its GL
+// objects (with the device's context current).
+template <typename Resource> ULONG releaseResource(Resource* resource)
+{
+    ULONG left = --resource->refs;
+    if (left == 0) {
+        if (resource->owner != nullptr) {
+            GlDevice* device = resource->owner;
+            device->makeCurrent();
+            device->removeResource(resource);
+            resource->destroyGl();
+        }
+        delete resource;
+    }
+    return left;
+}
+
+} // namespace
+
 ULONG GlSurface::Release()
 {
     if (container != nullptr)
         return container->Release();
-    ULONG left = --refs;
-    if (left == 0) {
-        if (owner != nullptr) {
-            GlDevice* device = owner;
-            device->makeCurrent();
-            device->removeResource(this);
-            destroyGl();
-        }
-        delete this;
-    }
-    return left;
+    return releaseResource(this);
 }
 
 HRESULT GlSurface::GetDesc(D3DSURFACE_DESC* out)
@@ -122,20 +133,7 @@ void GlSurface::forgetBindings()
 
 ULONG GlTexture::AddRef() { return ++refs; }
 
-ULONG GlTexture::Release()
-{
-    ULONG left = --refs;
-    if (left == 0) {
-        if (owner != nullptr) {
-            GlDevice* device = owner;
-            device->makeCurrent();
-            device->removeResource(this);
-            destroyGl();
-        }
-        delete this;
-    }
-    return left;
-}
+ULONG GlTexture::Release() { return releaseResource(this); }
 
 HRESULT GlTexture::GetLevelDesc(UINT levelIndex, D3DSURFACE_DESC* desc)
 {
@@ -373,21 +371,6 @@ void GlBuffer::destroyGl()
 
 namespace {
 
-template <typename Buffer> ULONG releaseBuffer(Buffer* buffer)
-{
-    ULONG left = --buffer->refs;
-    if (left == 0) {
-        if (buffer->owner != nullptr) {
-            GlDevice* device = buffer->owner;
-            device->makeCurrent();
-            device->removeResource(buffer);
-            buffer->destroyGl();
-        }
-        delete buffer;
-    }
-    return left;
-}
-
 bool makeBuffer(GlDevice& device, GlBuffer& buffer, GLenum target, UINT length)
 {
     buffer.target = target;
@@ -406,7 +389,7 @@ bool makeBuffer(GlDevice& device, GlBuffer& buffer, GLenum target, UINT length)
 } // namespace
 
 ULONG GlVertexBuffer::AddRef() { return ++refs; }
-ULONG GlVertexBuffer::Release() { return releaseBuffer(this); }
+ULONG GlVertexBuffer::Release() { return releaseResource(this); }
 
 void GlVertexBuffer::forgetBindings()
 {
@@ -415,7 +398,7 @@ void GlVertexBuffer::forgetBindings()
 }
 
 ULONG GlIndexBuffer::AddRef() { return ++refs; }
-ULONG GlIndexBuffer::Release() { return releaseBuffer(this); }
+ULONG GlIndexBuffer::Release() { return releaseResource(this); }
 
 void GlIndexBuffer::forgetBindings()
 {
