@@ -221,7 +221,12 @@ void glCacheEnable(bool& cached, GLenum capability, bool on)
         glEnable(capability);
     else
         glDisable(capability);
-    glCountState();
+    bool vertexStage = capability == GL_LIGHTING || capability == GL_NORMALIZE || capability == GL_COLOR_MATERIAL ||
+                       capability == GL_CULL_FACE;
+    if (vertexStage)
+        glCountState();
+    else
+        glCountPixelState();
 }
 
 void glCacheDepthFunc(GLenum function)
@@ -230,7 +235,7 @@ void glCacheDepthFunc(GLenum function)
         return;
     glCache.depthFunc = function;
     glDepthFunc(function);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheDepthMask(bool on)
@@ -239,7 +244,7 @@ void glCacheDepthMask(bool on)
         return;
     glCache.depthMask = on;
     glDepthMask(on ? GL_TRUE : GL_FALSE);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheBlendFunc(GLenum source, GLenum destination)
@@ -249,7 +254,7 @@ void glCacheBlendFunc(GLenum source, GLenum destination)
     glCache.blendSource = source;
     glCache.blendDestination = destination;
     glBlendFunc(source, destination);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheBlendEquation(GLenum equation)
@@ -258,7 +263,7 @@ void glCacheBlendEquation(GLenum equation)
         return;
     glCache.blendEquation = equation;
     glBlendEquation(equation);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheAlphaFunc(GLenum function, float reference)
@@ -268,7 +273,7 @@ void glCacheAlphaFunc(GLenum function, float reference)
     glCache.alphaFunction = function;
     glCache.alphaReference = reference;
     glAlphaFunc(function, reference);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheCullFace(GLenum mode)
@@ -286,7 +291,7 @@ void glCacheShadeModel(GLenum mode)
         return;
     glCache.shadeModel = mode;
     glShadeModel(mode);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCachePolygonMode(GLenum mode)
@@ -295,7 +300,7 @@ void glCachePolygonMode(GLenum mode)
         return;
     glCache.polygonMode = mode;
     glPolygonMode(GL_FRONT_AND_BACK, mode);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheFogColor(const float color[4])
@@ -304,7 +309,7 @@ void glCacheFogColor(const float color[4])
         return;
     storeFloats(glCache.fogColor, color, 4);
     glFogfv(GL_FOG_COLOR, color);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheFogRange(float start, float end, float density)
@@ -312,17 +317,17 @@ void glCacheFogRange(float start, float end, float density)
     if (glCache.fogStart != start) {
         glCache.fogStart = start;
         glFogf(GL_FOG_START, start);
-        glCountState();
+        glCountPixelState();
     }
     if (glCache.fogEnd != end) {
         glCache.fogEnd = end;
         glFogf(GL_FOG_END, end);
-        glCountState();
+        glCountPixelState();
     }
     if (glCache.fogDensity != density) {
         glCache.fogDensity = density;
         glFogf(GL_FOG_DENSITY, density);
-        glCountState();
+        glCountPixelState();
     }
 }
 
@@ -332,7 +337,7 @@ void glCacheFogMode(GLenum mode)
         return;
     glCache.fogMode = mode;
     glFogi(GL_FOG_MODE, static_cast<GLint>(mode));
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheFogDistance(GLenum mode)
@@ -370,7 +375,7 @@ void glCacheSeparateSpecular(bool on)
         return;
     glCache.separateSpecular = on;
     glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, on ? GL_SEPARATE_SPECULAR_COLOR : GL_SINGLE_COLOR);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheClearColor(const float color[4])
@@ -401,7 +406,7 @@ void glCacheScissor(int x, int y, int width, int height)
     box[2] = width;
     box[3] = height;
     glScissor(x, y, width, height);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheViewport(int x, int y, int width, int height)
@@ -432,7 +437,7 @@ void glCacheDrawFramebuffer(GLuint framebuffer)
         return;
     glCache.drawFramebuffer = framebuffer;
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheReadFramebuffer(GLuint framebuffer)
@@ -478,7 +483,7 @@ void glCacheBindTexture(int unit, GLuint texture)
     glCacheActiveUnit(unit);
     glCache.units[unit].texture = texture;
     glBindTexture(GL_TEXTURE_2D, texture);
-    glCountState();
+    glCountPixelState();
 }
 
 void glCacheTexture2D(int unit, bool on)
@@ -526,7 +531,7 @@ void glCacheCombine(int unit, GLint combineRgb, const GLint sourceRgb[3], const 
         glCacheActiveUnit(unit);
         cached = value;
         glTexEnvi(GL_TEXTURE_ENV, name, value);
-        glCountState();
+        glCountPixelState();
     };
     auto setScale = [&](GLfloat& cached, GLenum name, GLfloat value) {
         if (cached == value)
@@ -534,7 +539,7 @@ void glCacheCombine(int unit, GLint combineRgb, const GLint sourceRgb[3], const 
         glCacheActiveUnit(unit);
         cached = value;
         glTexEnvf(GL_TEXTURE_ENV, name, value);
-        glCountState();
+        glCountPixelState();
     };
     static const GLenum SOURCE_RGB[3] = {GL_SRC0_RGB, GL_SRC1_RGB, GL_SRC2_RGB};
     static const GLenum SOURCE_ALPHA[3] = {GL_SRC0_ALPHA, GL_SRC1_ALPHA, GL_SRC2_ALPHA};
@@ -681,7 +686,7 @@ void glCacheSampler(GlTexture& texture, int unit, const GlSamplerParams& params)
             return;
         cached = value;
         glTexParameteri(GL_TEXTURE_2D, name, value);
-        glCountState();
+        glCountPixelState();
     };
     set(s.minFilter, GL_TEXTURE_MIN_FILTER, params.minFilter);
     set(s.magFilter, GL_TEXTURE_MAG_FILTER, params.magFilter);

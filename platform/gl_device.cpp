@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 
 GlDeviceCounters glCounters{};
 
@@ -16,10 +17,24 @@ namespace {
 
 GlPresentHook presentHook = nullptr;
 void* presentHookUser = nullptr;
-bool finishFrames = false;
 int renderScale = 1;
 GlDeviceCounters lastFrameCounters{};
 GlDevice* currentDevice = nullptr; // whose context is current
+
+// The software rasteriser allocates and frees scratch of hundreds of
+// kilobytes every frame (transformed vertices, binned line and triangle
+// data). glibc's default moves its mmap threshold up to the largest block
+// freed so far (the load frees megabyte pictures), after which such scratch
+// comes from the heap, and the heap only ever grows to the highest point a
+// frame reached while long-lived blocks sit above the freed ones. Resident
+// memory then climbs in steps through the show. A fixed threshold keeps
+// blocks of 256 KB and more in their own mappings, returned when freed, and
+// a fixed trim threshold gives back the top of the heap above 1 MB.
+void keepScratchMemoryOffTheHeap()
+{
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+}
 
 // ---------------------------------------------------------------- factory
 
@@ -218,7 +233,6 @@ void glDeviceSetPresentHook(GlPresentHook hook, void* user)
     presentHookUser = user;
 }
 
-void glDeviceSetFinishFrames(bool finish) { finishFrames = finish; }
 
 void glDeviceSetRenderScale(int scale) { renderScale = std::clamp(scale, 1, 8); }
 
@@ -237,6 +251,7 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     if (window == nullptr || (SDL_GetWindowFlags(window) & SDL_WINDOW_OPENGL) == 0)
         return false;
     scale = renderScale;
+    keepScratchMemoryOffTheHeap();
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
@@ -509,15 +524,18 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     }
     SDL_GL_SwapWindow(window);
     dirtyTarget = true;
-    if (finishFrames && presentHook == nullptr)
-        glFinish(); // the read-back below waits anyway
+    // A headless swap does not wait for the rasteriser. Left to queue,
+    // frames pile up in the driver, each holding its binned triangles
+    // and state copies (resident memory that grows with every burst), a
+    // read-back can get the previous frame, and a timed frame is one the
+    // driver has only queued. One frame in flight, ended here.
+    glFinish();
+    queuedWork = 0;
+    pixelStateAtLastDraw = 0;
 
     if (presentHook != nullptr) {
         readback.resize(static_cast<size_t>(backBuffer.glWidth) * backBuffer.glHeight * 3);
         glCacheReadFramebuffer(backBuffer.framebuffer);
-        // Mesa's llvmpipe can hand back the previous frame when the read
-        // follows the swap while its render threads still finish the frame.
-        glFinish();
         glReadPixels(0, 0, backBuffer.glWidth, backBuffer.glHeight, GL_RGB, GL_UNSIGNED_BYTE, readback.data());
         presentHook(readback.data(), backBuffer.glWidth, backBuffer.glHeight, presentHookUser);
     }

@@ -8,6 +8,11 @@
 // and swaps. Clip control is upper-left / zero-to-one, so row 0 of every
 // target is its top row, like a locked texture.
 //
+// Present returns when the frame is drawn, and a frame that queues much
+// work (many triangles, many changes of pixel state) waits for the driver
+// part way through: Mesa's software rasteriser holds the memory of all it
+// has queued, so unbounded queues would grow the process through the show.
+//
 // Contract for drivers:
 // - glDeviceSetRenderScale before CreateDevice: the back buffer becomes
 //   640N x 480N (the present parameters' size times N), render-target
@@ -40,19 +45,16 @@ using GlPresentHook = void (*)(const std::uint8_t* rgb, int width, int height, v
 // Null switches the read-back off (the default: no read-back cost).
 void glDeviceSetPresentHook(GlPresentHook hook, void* user);
 
-// On: Present returns only when the frame is drawn. A headless swap does not
-// wait for the rasteriser, so without this a benchmark would time frames the
-// driver has only queued (or drops, when the next frame clears over them).
-void glDeviceSetFinishFrames(bool finish);
-
 // 1 to 8; values outside are clamped. Takes effect at the next CreateDevice.
 void glDeviceSetRenderScale(int scale);
 int glDeviceRenderScale();
 
 struct GlDeviceCounters {
-    std::uint32_t draws;          // draw calls issued to GL
+    std::uint32_t draws;          // draw calls that reached GL (a large list may go in pieces)
     std::uint32_t primitives;     // primitives drawn
     std::uint32_t stateChanges;   // GL state calls (enables, functions, binds, matrices, lights, ...)
+    std::uint32_t pixelStateChanges; // those of them that change what pixels go through
+    std::uint32_t waits;          // times a draw waited for the queued work to be drawn
     std::uint32_t textureUploads; // glTexSubImage2D calls
     std::uint32_t bufferUploads;  // vertex/index buffer and streaming buffer uploads
     std::uint32_t uploadedBytes;  // bytes handed to GL by the uploads above

