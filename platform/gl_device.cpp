@@ -233,7 +233,6 @@ void glDeviceSetPresentHook(GlPresentHook hook, void* user)
     presentHookUser = user;
 }
 
-
 void glDeviceSetRenderScale(int scale) { renderScale = std::clamp(scale, 1, 8); }
 
 int glDeviceRenderScale() { return renderScale; }
