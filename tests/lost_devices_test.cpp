@@ -25,9 +25,8 @@ class LostDevicesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder = showMakeTempFolder("gfxcore-lost-devices");
+        folder = showMakeDataFolder("gfxcore-lost-devices");
         ASSERT_FALSE(folder.empty());
-        fs::create_directory_symlink(showDir / "data", folder / "data");
     }
 
     void TearDown() override

@@ -162,6 +162,14 @@ inline ShowRunResult runShowProgram(const ShowRunOptions& options)
     return result;
 }
 
+// Resident memory of a process in kB (VmRSS), -1 when it is gone.
+inline long showResidentKilobytes(pid_t process)
+{
+    std::string status = showReadFile("/proc/" + std::to_string(process) + "/status");
+    std::size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 6, nullptr, 10);
+}
+
 // A fresh empty folder under the system's temporary folder.
 inline std::filesystem::path showMakeTempFolder(const std::string& prefix)
 {
@@ -171,6 +179,15 @@ inline std::filesystem::path showMakeTempFolder(const std::string& prefix)
     if (mkdtemp(buffer.data()) == nullptr)
         return {};
     return std::filesystem::path(buffer.data());
+}
+
+// A fresh folder holding only a link to the built data set, to run a show in.
+inline std::filesystem::path showMakeDataFolder(const std::string& prefix)
+{
+    std::filesystem::path folder = showMakeTempFolder(prefix);
+    if (!folder.empty())
+        std::filesystem::create_directory_symlink(std::filesystem::path(GFXCORE_SHOW_DIR) / "data", folder / "data");
+    return folder;
 }
 
 // The headless environment of a show run: offscreen video, sound into a

@@ -4,23 +4,11 @@
 // - The real show, played in real time with its sound, keeps its resident
 //   memory flat after loading (no more than 5 MB of growth) and ends
 //   normally at the end of the show.
-// - In this process, on the same fixed-step clock: the file table, the
-//   memory table, the renderer's pools and the clip registry stay within
-//   their limits and do not grow at all once loading is done.
-// Long (minutes): labelled "soak", not part of the CI run.
-// Depends on: the show, the capture tool and the data set in
-// GFXCORE_SHOW_DIR; kernel (shell, loader), resources, dgl, platform.
-#include "dgl/dgl.h"
-#include "kernel/loader.h"
-#include "kernel/messages.h"
-#include "kernel/shell.h"
-#include "platform/audio.h"
-#include "platform/clock.h"
-#include "resources/avi.h"
-#include "resources/files.h"
-#include "resources/memory.h"
+// Long (minutes): labelled "soak", not part of the CI run. The same show on
+// a fixed-step clock inside one process (tables, memory) is
+// show_tables_test, which CI runs.
+// Depends on: the show, the capture tool and the data set in GFXCORE_SHOW_DIR.
 #include "tests/show_process.h"
-#include "tests/support/fatal.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +16,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <malloc.h>
 #include <map>
 #include <string>
 #include <unistd.h>
@@ -42,14 +29,6 @@ const fs::path showDir = GFXCORE_SHOW_DIR;
 
 constexpr int SHOW_END_MS = 165000;
 constexpr int CAPTURE_FPS = 10;
-
-fs::path makeShowFolder()
-{
-    fs::path folder = showMakeTempFolder("gfxcore-soak");
-    if (!folder.empty())
-        fs::create_directory_symlink(showDir / "data", folder / "data");
-    return folder;
-}
 
 std::uint64_t fnv1a(const std::string& bytes)
 {
@@ -84,8 +63,8 @@ ShowRunResult captureWholeShow(const fs::path& folder)
 
 TEST(SoakTest, WholeShowCapturedTwiceGivesIdenticalFrames)
 {
-    const fs::path first = makeShowFolder();
-    const fs::path second = makeShowFolder();
+    const fs::path first = showMakeDataFolder("gfxcore-soak");
+    const fs::path second = showMakeDataFolder("gfxcore-soak");
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
     for (const fs::path& folder : {first, second}) {
@@ -114,13 +93,6 @@ TEST(SoakTest, WholeShowCapturedTwiceGivesIdenticalFrames)
     fs::remove_all(second, ignored);
 }
 
-long residentKilobytes(pid_t process)
-{
-    std::string status = showReadFile("/proc/" + std::to_string(process) + "/status");
-    std::size_t at = status.find("VmRSS:");
-    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 6, nullptr, 10);
-}
-
 // Scene windows of the show, in milliseconds of show time.
 constexpr int SCENE_STARTS_MS[] = {0, 57112, 74314, 88010, 101778, 122370, 139570, 157050, SHOW_END_MS};
 
@@ -135,7 +107,7 @@ struct MemorySample {
 // second (new GL state compiled) and after it (a leak or a filling cache).
 TEST(SoakTest, ResidentMemoryStaysFlatThroughTheRealShow)
 {
-    const fs::path folder = makeShowFolder();
+    const fs::path folder = showMakeDataFolder("gfxcore-soak");
     ASSERT_FALSE(folder.empty());
     double showBegan = -1.0;
     double nextSample = 0.0;
@@ -154,7 +126,7 @@ TEST(SoakTest, ResidentMemoryStaysFlatThroughTheRealShow)
                 return;
             showBegan = seconds;
         }
-        const long resident = residentKilobytes(child);
+        const long resident = showResidentKilobytes(child);
         // Stop before the show's own release at its end.
         if (resident > 0 && seconds - showBegan < SHOW_END_MS / 1000.0 - 0.5)
             samples.push_back({seconds - showBegan, resident});
@@ -195,99 +167,6 @@ TEST(SoakTest, ResidentMemoryStaysFlatThroughTheRealShow)
     RecordProperty("rss_show_start_kb", static_cast<int>(baseline));
     RecordProperty("rss_peak_kb", static_cast<int>(peak));
     EXPECT_LE(peak - baseline, 5 * 1024L) << "resident memory grew during the show";
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
-}
-
-// What the fixed tables hold.
-struct TableCounts {
-    int files = 0;
-    int memoryBlocks = 0;
-    int textures = 0;
-    int vertexBuffers = 0;
-    int indexBuffers = 0;
-    int depthBuffers = 0;
-    int clips = 0;
-    bool operator==(const TableCounts&) const = default;
-};
-
-TableCounts tableCounts()
-{
-    return TableCounts{openFileCount(),         memoryBlockCount(),    dglTextureCount(), dglVertexBufferCount(),
-                       dglIndexBufferCount(),   dglDepthBufferCount(), aviStreamCount()};
-}
-
-TableCounts largest(const TableCounts& a, const TableCounts& b)
-{
-    return TableCounts{std::max(a.files, b.files),
-                       std::max(a.memoryBlocks, b.memoryBlocks),
-                       std::max(a.textures, b.textures),
-                       std::max(a.vertexBuffers, b.vertexBuffers),
-                       std::max(a.indexBuffers, b.indexBuffers),
-                       std::max(a.depthBuffers, b.depthBuffers),
-                       std::max(a.clips, b.clips)};
-}
-
-DWORD virtualClockMs = 0;
-DWORD virtualClock() { return virtualClockMs; }
-
-TEST(SoakTest, TablesStayWithinTheirLimitsAndDoNotGrowDuringTheShow)
-{
-    const fs::path folder = makeShowFolder();
-    ASSERT_FALSE(folder.empty());
-    const fs::path previous = fs::current_path();
-    fs::current_path(folder);
-    platformSetAudioSilent(true);
-    platformSetClock(virtualClock);
-
-    DisplaySettings settings = getDisplaySettings();
-    settings.fullscreen = false;
-    TableCounts afterLoad;
-    TableCounts peak;
-    int frames = 0;
-    std::string ending = "<the show did not end>";
-    try {
-        createShellWindow(settings);
-        loadAndPrecalc(mainWindow);
-        virtualClockMs = 0;
-        startShow(settings);
-        afterLoad = tableCounts();
-        peak = afterLoad;
-        long resident = residentKilobytes(getpid());
-        for (;;) {
-            virtualClockMs = static_cast<DWORD>(frames * (1000 / CAPTURE_FPS));
-            runMainLoopTurn();
-            ++frames;
-            peak = largest(peak, tableCounts());
-            const long now = residentKilobytes(getpid());
-            if (now - resident > 512) {
-                struct mallinfo2 heap = mallinfo2();
-                std::printf("frame at %d ms: resident +%ld kB (heap %zu kB, in use %zu kB, mapped %zu kB)\n",
-                            static_cast<int>(virtualClockMs), now - resident, heap.arena / 1024, heap.uordblks / 1024,
-                            heap.hblkhd / 1024);
-            }
-            resident = now;
-        }
-    } catch (const FatalExitError& end) {
-        ending = end.hasMessage ? end.what() : "";
-    }
-    fs::current_path(previous);
-    platformSetClock(nullptr);
-
-    EXPECT_EQ(ending, "") << "the show must end normally";
-    EXPECT_EQ(frames, SHOW_END_MS / 1000 * CAPTURE_FPS);
-    EXPECT_EQ(peak, afterLoad) << "a table grew during the show";
-    EXPECT_LE(peak.files, 100);
-    EXPECT_LE(peak.memoryBlocks, 1024);
-    EXPECT_LE(peak.textures, 100);
-    EXPECT_LE(peak.vertexBuffers, 100);
-    EXPECT_LE(peak.indexBuffers, 100);
-    EXPECT_LE(peak.depthBuffers, 100);
-    EXPECT_LE(peak.clips, 9);
-    std::printf("tables after loading: %d files, %d memory blocks, %d textures, %d vertex buffers, %d index "
-                "buffers, %d depth buffers, %d clips\n",
-                afterLoad.files, afterLoad.memoryBlocks, afterLoad.textures, afterLoad.vertexBuffers,
-                afterLoad.indexBuffers, afterLoad.depthBuffers, afterLoad.clips);
     std::error_code ignored;
     fs::remove_all(folder, ignored);
 }
