@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything (installing missing packages first) and runs the whole test suite headless.
 # Test labels: unit (in-process), bad-data (every data file damaged under the
-# real show), show (lost devices), soak (the whole show, minutes long). The
+# real show), show (lost devices; the whole show in-process), soak (the
+# whole show in real time and captured twice, minutes long). The
 # soak tests run only when asked for: scripts/test.sh -L soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
