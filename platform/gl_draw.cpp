@@ -563,14 +563,18 @@ constexpr std::uint32_t QUEUED_WORK_LIMIT = 4096;  // in triangles
 constexpr std::uint32_t LINE_WORK = 3;
 constexpr std::uint32_t PIXEL_STATE_WORK = 200;    // a 64 KB state copy
 
+UINT workPerPrimitive(D3DPRIMITIVETYPE type)
+{
+    return type == D3DPT_LINELIST || type == D3DPT_LINESTRIP ? LINE_WORK : 1;
+}
+
 void limitQueuedWork(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives)
 {
     if (glCounters.pixelStateChanges != device.pixelStateAtLastDraw) {
         device.pixelStateAtLastDraw = glCounters.pixelStateChanges;
         device.queuedWork += PIXEL_STATE_WORK;
     }
-    bool lines = type == D3DPT_LINELIST || type == D3DPT_LINESTRIP;
-    device.queuedWork += std::min<UINT>(primitives, QUEUED_WORK_LIMIT) * (lines ? LINE_WORK : 1);
+    device.queuedWork += std::min<UINT>(primitives, QUEUED_WORK_LIMIT) * workPerPrimitive(type);
     if (device.queuedWork >= QUEUED_WORK_LIMIT) {
         glFinish();
         glCounters.waits++;
@@ -590,7 +594,7 @@ void drawInPieces(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives, UINT
         limitQueuedWork(device, type, primitives);
         return;
     }
-    UINT piece = type == D3DPT_LINELIST ? QUEUED_WORK_LIMIT / LINE_WORK : QUEUED_WORK_LIMIT;
+    UINT piece = QUEUED_WORK_LIMIT / workPerPrimitive(type);
     for (UINT first = 0; first < primitives; first += piece) {
         UINT count = std::min(piece, primitives - first);
         draw(first * perPrimitive, count * perPrimitive);
