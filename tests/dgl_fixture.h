@@ -3,7 +3,7 @@
 #pragma once
 
 #include "dgl/dgl.h"
-#include "platform/recording_device.h"
+#include "platform/recording/recording_device.h"
 #include "tests/support/fatal.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // plus the factory, the failure paths and the state cache's counters.
 // Set GFXCORE_TEST_PNG_DIR to keep some frames as PNG files.
 #include "imaging/png_writer.h"
-#include "platform/gl_device.h"
+#include "platform/gl/gl_device.h"
 #include "platform/window.h"
 
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 #include "kernel/loader.h"
 #include "kernel/messages.h"
 #include "kernel/random.h"
-#include "platform/gl_device.h"
+#include "platform/gl/gl_device.h"
 #include "platform/window.h"
 #include "resources/files.h"
 #include "resources/memory.h"

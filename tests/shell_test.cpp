@@ -7,7 +7,7 @@
 #include "kernel/timeline.h"
 #include "platform/clock.h"
 #include "platform/window.h"
-#include "platform/window_sdl.h"
+#include "platform/sdl/window_sdl.h"
 #include "resources/files.h"
 #include "tests/support/fatal.h"
 

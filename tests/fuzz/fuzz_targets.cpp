@@ -6,7 +6,7 @@
 #include "imaging/texture_file.h"
 #include "kernel/messages.h"
 #include "platform/audio.h"
-#include "platform/recording_device.h"
+#include "platform/recording/recording_device.h"
 #include "platform/video.h"
 #include "resources/memory.h"
 #include "tests/support/fatal.h"

@@ -21,8 +21,8 @@
 #include "kernel/timeline.h"
 #include "platform/audio.h"
 #include "platform/clock.h"
-#include "platform/gl_device.h"
-#include "platform/recording_device.h"
+#include "platform/gl/gl_device.h"
+#include "platform/recording/recording_device.h"
 #include "platform/window.h"
 
 #include <benchmark/benchmark.h>

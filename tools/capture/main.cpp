@@ -10,7 +10,7 @@
 #include "kernel/shell.h"
 #include "platform/audio.h"
 #include "platform/clock.h"
-#include "platform/gl_device.h"
+#include "platform/gl/gl_device.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/video_encoder.h"

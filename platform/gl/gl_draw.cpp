@@ -1,8 +1,8 @@
 // OpenGL device drawing: vertex formats, the translation of the 3D API's
 // render states, texture stages, transforms and lights into fixed-function
 // GL (through the cached setters), and the two draw calls.
-// Depends on: platform/gl_internal.h (OpenGL).
-#include "platform/gl_internal.h"
+// Depends on: platform/gl/gl_internal.h (OpenGL).
+#include "platform/gl/gl_internal.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
 // OpenGL device resources: textures (lockable memory copy uploaded on
 // unlock; render-target textures with their framebuffer object), surfaces,
 // depth renderbuffers, vertex and index buffer objects.
-// Depends on: platform/gl_internal.h (OpenGL).
-#include "platform/gl_internal.h"
+// Depends on: platform/gl/gl_internal.h (OpenGL).
+#include "platform/gl/gl_internal.h"
 
 #include <algorithm>
 #include <cstring>

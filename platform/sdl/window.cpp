@@ -1,7 +1,7 @@
 // SDL2 window, message queue and message box behind platform/window.h.
 // Depends on: SDL2 (video, events, message box).
 #include "platform/window.h"
-#include "platform/window_sdl.h"
+#include "platform/sdl/window_sdl.h"
 
 #include <cstdio>
 #include <cstdlib>

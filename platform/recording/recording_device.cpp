@@ -2,7 +2,7 @@
 // keeps what was set so tests can ask for it, hands out real memory for
 // locks and fails chosen calls on request. Draws nothing.
 // Depends on: platform/d3d8.h only.
-#include "platform/recording_device.h"
+#include "platform/recording/recording_device.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // The record of what GL holds and its cached setters: each one compares the
 // wanted value with the record, stores it, calls GL and counts the call.
 // glCacheReset sets every cached state in GL and in the record together.
-// Depends on: platform/gl_internal.h (OpenGL).
-#include "platform/gl_internal.h"
+// Depends on: platform/gl/gl_internal.h (OpenGL).
+#include "platform/gl/gl_internal.h"
 
 #include <cstring>
 #include <limits>

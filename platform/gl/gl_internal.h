@@ -13,7 +13,7 @@
 // Before a draw or clear, glFlush* (gl_draw.cpp) derive GL state from the API
 // state through the cached setters.
 //
-// Depends on: OpenGL headers (prototypes), SDL2, platform/d3d8.h, platform/gl_device.h.
+// Depends on: OpenGL headers (prototypes), SDL2, platform/d3d8.h, platform/gl/gl_device.h.
 #pragma once
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -22,7 +22,7 @@
 #include <SDL2/SDL.h>
 
 #include "platform/d3d8.h"
-#include "platform/gl_device.h"
+#include "platform/gl/gl_device.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,9 +1,9 @@
 // OpenGL device: the factory (adapter modes, capabilities, device creation),
 // the device's life (context, back buffer, scenes, present, clear, render
 // targets), its state setters, and the driver hooks of gl_device.h.
-// Depends on: platform/gl_internal.h (OpenGL, SDL2), platform/window_sdl.h.
-#include "platform/gl_internal.h"
-#include "platform/window_sdl.h"
+// Depends on: platform/gl/gl_internal.h (OpenGL, SDL2), platform/sdl/window_sdl.h.
+#include "platform/gl/gl_internal.h"
+#include "platform/sdl/window_sdl.h"
 
 #include <algorithm>
 #include <cmath>
