@@ -9,6 +9,9 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libmp3lame-dev libfreetype-dev fonts-dejavu-core
   libgtest-dev libgmock-dev libbenchmark-dev
+  # Tests: a real X server and input, and files written by other programs.
+  xvfb xdotool x11-utils x11-apps twm imagemagick
+  ffmpeg lame libjpeg-turbo-progs
 )
 missing=()
 for p in "${packages[@]}"; do
