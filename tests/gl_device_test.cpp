@@ -1,238 +1,27 @@
-// The OpenGL device on real GL (SDL offscreen, Mesa): what a viewer would see
-// for each feature the renderer uses, read back through the present hook,
-// plus the factory, the failure paths and the state cache's counters.
-// Set GFXCORE_TEST_PNG_DIR to keep some frames as PNG files.
-#include "imaging/png_writer.h"
-#include "platform/gl/gl_device.h"
-#include "platform/window.h"
+// The 3D API device on real GL, once per renderer (gl, es, core): what a
+// viewer would see for each feature the renderer uses, read back through
+// the present hook, plus the factory, the failure paths and the state
+// cache's counters.
+#include "tests/gl_pixel_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
+using namespace pixel_test;
 
-struct Frame {
-    std::vector<std::uint8_t> rgb;
-    int width = 0;
-    int height = 0;
-    Rgb at(int x, int y) const
-    {
-        const std::uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
-        return Rgb{p[0], p[1], p[2]};
-    }
-};
+class GlDeviceTest : public RendererPixelTest {};
 
-void captureFrame(const std::uint8_t* rgb, int width, int height, void* user)
-{
-    Frame* frame = static_cast<Frame*>(user);
-    frame->rgb.assign(rgb, rgb + static_cast<size_t>(width) * height * 3);
-    frame->width = width;
-    frame->height = height;
-}
-
-void keepPng(const Frame& frame, const char* name)
-{
-    const char* folder = std::getenv("GFXCORE_TEST_PNG_DIR");
-    if (folder != nullptr && folder[0] != 0)
-        writePngRgb(std::string(folder) + "/" + name + ".png", frame.rgb.data(), frame.width, frame.height);
-}
-
-// Near within a tolerance of a few steps (filtering, fog and lighting maths).
-::testing::AssertionResult near(Rgb actual, int r, int g, int b, int tolerance = 3)
-{
-    if (std::abs(actual.r - r) <= tolerance && std::abs(actual.g - g) <= tolerance &&
-        std::abs(actual.b - b) <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << actual.r << ", " << actual.g << ", " << actual.b
-                                         << ") expected (" << r << ", " << g << ", " << b << ")";
-}
-
-struct VertexPC {
-    float x, y, z;
-    DWORD color;
-};
-struct VertexPNC {
-    float x, y, z, nx, ny, nz;
-    DWORD color;
-};
-struct VertexPNCT {
-    float x, y, z, nx, ny, nz;
-    DWORD color;
-    float u, v;
-};
-struct VertexPNCT2 {
-    float x, y, z, nx, ny, nz;
-    DWORD color;
-    float u, v, u1, v1;
-};
-struct VertexPCT {
-    float x, y, z;
-    DWORD color;
-    float u, v;
-};
-struct VertexPCT2 {
-    float x, y, z;
-    DWORD color;
-    float u, v, u1, v1;
-};
-
-constexpr DWORD FVF_PC = 0x042, FVF_PNC = 0x052, FVF_PNCT = 0x152, FVF_PNCT2 = 0x252, FVF_PCT = 0x142,
-                FVF_PCT2 = 0x242;
-
-float ndcX(float pixel) { return pixel / 320.0f - 1.0f; }
-float ndcY(float pixel) { return 1.0f - pixel / 240.0f; }
-
-D3DMATRIX identity() { return D3DMATRIX{{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}}; }
-
-D3DMATRIX rotateY(float angle)
-{
-    D3DMATRIX m = identity();
-    m.m[0][0] = std::cos(angle);
-    m.m[0][2] = -std::sin(angle);
-    m.m[2][0] = std::sin(angle);
-    m.m[2][2] = std::cos(angle);
-    return m;
-}
-
-// Left-handed perspective, horizontal field of view (as the renderer builds it).
-D3DMATRIX perspective(float fov, float aspect, float zNear, float zFar)
-{
-    D3DMATRIX m{};
-    m.m[0][0] = 1.0f / std::tan(fov / 2);
-    m.m[1][1] = 1.0f / std::tan(fov / aspect / 2);
-    float q = zFar / (zFar - zNear);
-    m.m[2][2] = q;
-    m.m[3][2] = -q * zNear;
-    m.m[2][3] = 1;
-    return m;
-}
-
-class GlDeviceTest : public ::testing::Test {
-protected:
-    static HWND window;
-    IDirect3D8* d3d = nullptr;
-    IDirect3DDevice8* device = nullptr;
-    Frame frame;
-
-    static void SetUpTestSuite()
-    {
-        window = platformCreateRenderWindow(640, 480);
-        ASSERT_NE(window, nullptr);
-    }
-
-    static void TearDownTestSuite()
-    {
-        platformDestroyWindow(window);
-        window = nullptr;
-    }
-
-    void SetUp() override { createDevice(); }
-
-    void TearDown() override
-    {
-        glDeviceSetPresentHook(nullptr, nullptr);
-        glDeviceSetRenderScale(1);
-        releaseDevice();
-    }
-
-    void createDevice()
-    {
-        d3d = glDirect3DCreate8(D3D_SDK_VERSION);
-        ASSERT_NE(d3d, nullptr);
-        D3DPRESENT_PARAMETERS parameters{};
-        parameters.BackBufferWidth = 640;
-        parameters.BackBufferHeight = 480;
-        parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
-        parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-        parameters.hDeviceWindow = window;
-        parameters.Windowed = TRUE;
-        parameters.EnableAutoDepthStencil = TRUE;
-        parameters.AutoDepthStencilFormat = D3DFMT_D16;
-        ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, 0x50, &parameters, &device), S_OK);
-        glDeviceSetPresentHook(captureFrame, &frame);
-        // The renderer's usual frame: lighting off, inside a scene.
-        device->SetRenderState(D3DRS_LIGHTING, FALSE);
-        device->BeginScene();
-        device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
-    }
-
-    void releaseDevice()
-    {
-        if (device != nullptr) {
-            EXPECT_EQ(device->Release(), 0u);
-        }
-        if (d3d != nullptr)
-            d3d->Release();
-        device = nullptr;
-        d3d = nullptr;
-    }
-
-    // Ends the frame and starts the next with a cleared depth buffer (unless
-    // asked to keep it), as the show's frames do: equal depths from frame to
-    // frame would make pixel checks depend on depth rounding.
-    const Frame& present(bool clearDepth = true)
-    {
-        device->EndScene();
-        device->Present(nullptr, nullptr, nullptr, nullptr);
-        device->BeginScene();
-        if (clearDepth)
-            device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-        return frame;
-    }
-
-    // A screen rectangle in pixels, two clockwise triangles (as the renderer's quads).
-    void drawQuad(float left, float top, float right, float bottom, float z, DWORD color, float u0 = 0,
-                  float v0 = 0, float u1 = 1, float v1 = 1)
-    {
-        VertexPCT v[6] = {{ndcX(left), ndcY(top), z, color, u0, v0},     {ndcX(right), ndcY(top), z, color, u1, v0},
-                          {ndcX(left), ndcY(bottom), z, color, u0, v1},  {ndcX(right), ndcY(top), z, color, u1, v0},
-                          {ndcX(right), ndcY(bottom), z, color, u1, v1}, {ndcX(left), ndcY(bottom), z, color, u0, v1}};
-        device->SetVertexShader(FVF_PCT);
-        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPCT)), S_OK);
-    }
-
-    IDirect3DTexture8* makeTexture(UINT width, UINT height, D3DFORMAT format, const std::vector<DWORD>& texels)
-    {
-        IDirect3DTexture8* texture = nullptr;
-        EXPECT_EQ(device->CreateTexture(width, height, 1, 0, format, D3DPOOL_MANAGED, &texture), S_OK);
-        D3DLOCKED_RECT locked{};
-        EXPECT_EQ(texture->LockRect(0, &locked, nullptr, 0), S_OK);
-        for (UINT y = 0; y < height; y++)
-            for (UINT x = 0; x < width; x++) {
-                std::uint8_t* row = static_cast<std::uint8_t*>(locked.pBits) + y * locked.Pitch;
-                DWORD texel = texels[y * width + x];
-                if (format == D3DFMT_R5G6B5) {
-                    std::uint16_t value = static_cast<std::uint16_t>(texel);
-                    std::memcpy(row + x * 2, &value, 2);
-                } else {
-                    std::memcpy(row + x * 4, &texel, 4);
-                }
-            }
-        EXPECT_EQ(texture->UnlockRect(0), S_OK);
-        return texture;
-    }
-
-    void nearestFilter(DWORD stage)
-    {
-        device->SetTextureStageState(stage, D3DTSS_MAGFILTER, D3DTEXF_POINT);
-        device->SetTextureStageState(stage, D3DTSS_MINFILTER, D3DTEXF_POINT);
-    }
-};
-
-HWND GlDeviceTest::window = nullptr;
+INSTANTIATE_TEST_SUITE_P(Renderers, GlDeviceTest, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
 
 // ---------------------------------------------------------------- factory
 
-TEST_F(GlDeviceTest, FactoryListsModesCapsAndDepthMatches)
+TEST_P(GlDeviceTest, FactoryListsModesCapsAndDepthMatches)
 {
     UINT count = d3d->GetAdapterModeCount(D3DADAPTER_DEFAULT);
     ASSERT_GE(count, 2u);
@@ -263,10 +52,10 @@ TEST_F(GlDeviceTest, FactoryListsModesCapsAndDepthMatches)
     EXPECT_EQ(d3d->CheckDepthStencilMatch(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D24S8),
               D3DERR_NOTAVAILABLE);
     EXPECT_EQ(device->TestCooperativeLevel(), S_OK);
-    EXPECT_EQ(glDirect3DCreate8(219), nullptr);
+    EXPECT_EQ(d3dImplementation()(219), nullptr);
 }
 
-TEST_F(GlDeviceTest, DeviceCreationRefusesWhatItCannotServe)
+TEST_P(GlDeviceTest, DeviceCreationRefusesWhatItCannotServe)
 {
     D3DPRESENT_PARAMETERS parameters{};
     parameters.BackBufferWidth = 640;
@@ -289,7 +78,7 @@ TEST_F(GlDeviceTest, DeviceCreationRefusesWhatItCannotServe)
     EXPECT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, window, 0x50, nullptr, &other), D3DERR_INVALIDCALL);
 }
 
-TEST_F(GlDeviceTest, TwoDevicesTakeTurns)
+TEST_P(GlDeviceTest, TwoDevicesTakeTurns)
 {
     HWND secondWindow = platformCreateRenderWindow(320, 240);
     ASSERT_NE(secondWindow, nullptr);
@@ -327,7 +116,7 @@ TEST_F(GlDeviceTest, TwoDevicesTakeTurns)
 
 // ---------------------------------------------------------------- frame
 
-TEST_F(GlDeviceTest, ClearAndPresentHookGiveTheBackBuffer)
+TEST_P(GlDeviceTest, ClearAndPresentHookGiveTheBackBuffer)
 {
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699, 1.0f, 0);
     RECT box{10, 20, 30, 40};
@@ -349,7 +138,7 @@ TEST_F(GlDeviceTest, ClearAndPresentHookGiveTheBackBuffer)
     EXPECT_EQ(device->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 1.0f, 0), D3DERR_INVALIDCALL);
 }
 
-TEST_F(GlDeviceTest, RenderScaleEnlargesTheBackBufferNotTheCanvas)
+TEST_P(GlDeviceTest, RenderScaleEnlargesTheBackBufferNotTheCanvas)
 {
     releaseDevice();
     glDeviceSetRenderScale(2);
@@ -365,7 +154,7 @@ TEST_F(GlDeviceTest, RenderScaleEnlargesTheBackBufferNotTheCanvas)
     EXPECT_EQ(glDeviceRenderScale(), 8);
 }
 
-TEST_F(GlDeviceTest, PixelCentresSitOnIntegerCoordinates)
+TEST_P(GlDeviceTest, PixelCentresSitOnIntegerCoordinates)
 {
     // A 2x2 quad from 0.5 to 2.5 covers the pixels whose centres 1 and 2 it
     // contains (GL's own centres would give pixels 0 and 1).
@@ -380,7 +169,7 @@ TEST_F(GlDeviceTest, PixelCentresSitOnIntegerCoordinates)
 
 // ---------------------------------------------------------------- vertex formats and culling
 
-TEST_F(GlDeviceTest, EveryVertexFormatDrawsItsColourAndFrontFacesWindClockwise)
+TEST_P(GlDeviceTest, EveryVertexFormatDrawsItsColourAndFrontFacesWindClockwise)
 {
     const DWORD red = 0xFFFF0000;
     // Clockwise on screen: bottom-left, top, bottom-right.
@@ -438,7 +227,7 @@ TEST_F(GlDeviceTest, EveryVertexFormatDrawsItsColourAndFrontFacesWindClockwise)
     }
 }
 
-TEST_F(GlDeviceTest, BuffersDrawWithBaseVertexIndexAndLineLists)
+TEST_P(GlDeviceTest, BuffersDrawWithBaseVertexIndexAndLineLists)
 {
     IDirect3DVertexBuffer8* vertices = nullptr;
     IDirect3DIndexBuffer8* indices = nullptr;
@@ -495,7 +284,7 @@ TEST_F(GlDeviceTest, BuffersDrawWithBaseVertexIndexAndLineLists)
 
 // ---------------------------------------------------------------- textures
 
-TEST_F(GlDeviceTest, LockedTexturesUploadTopRowFirst)
+TEST_P(GlDeviceTest, LockedTexturesUploadTopRowFirst)
 {
     nearestFilter(0);
     // 4x4, row 0 red, the rest blue; alpha opaque.
@@ -557,7 +346,7 @@ TEST_F(GlDeviceTest, LockedTexturesUploadTopRowFirst)
     rgb565->Release();
 }
 
-TEST_F(GlDeviceTest, RenderToTextureThenSampleIt)
+TEST_P(GlDeviceTest, RenderToTextureThenSampleIt)
 {
     IDirect3DTexture8* target = nullptr;
     ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target),
@@ -630,7 +419,7 @@ TEST_F(GlDeviceTest, RenderToTextureThenSampleIt)
 
 // ---------------------------------------------------------------- depth
 
-TEST_F(GlDeviceTest, DepthTestWithTheDefaultAndAPooledDepthBuffer)
+TEST_P(GlDeviceTest, DepthTestWithTheDefaultAndAPooledDepthBuffer)
 {
     auto scene = [&]() {
         device->SetRenderState(D3DRS_ZFUNC, D3DCMP_LESSEQUAL);
@@ -691,7 +480,7 @@ TEST_F(GlDeviceTest, DepthTestWithTheDefaultAndAPooledDepthBuffer)
 
 // ---------------------------------------------------------------- blending and stages
 
-TEST_F(GlDeviceTest, BlendModesOfTheShow)
+TEST_P(GlDeviceTest, BlendModesOfTheShow)
 {
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF404040, 1.0f, 0);
     device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
@@ -718,7 +507,7 @@ TEST_F(GlDeviceTest, BlendModesOfTheShow)
     EXPECT_TRUE(near(f.at(500, 240), 207, 207, 207, 2));
 }
 
-TEST_F(GlDeviceTest, TexturedStageZeroTakesAlphaFromTheTextureOnly)
+TEST_P(GlDeviceTest, TexturedStageZeroTakesAlphaFromTheTextureOnly)
 {
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
@@ -758,7 +547,7 @@ TEST_F(GlDeviceTest, TexturedStageZeroTakesAlphaFromTheTextureOnly)
     half->Release();
 }
 
-TEST_F(GlDeviceTest, AlphaTestDropsFragments)
+TEST_P(GlDeviceTest, AlphaTestDropsFragments)
 {
     device->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
     device->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
@@ -776,7 +565,7 @@ TEST_F(GlDeviceTest, AlphaTestDropsFragments)
 
 // ---------------------------------------------------------------- lighting, fog, environment mapping
 
-TEST_F(GlDeviceTest, DirectionalLightTravelsAlongItsDirectionInViewSpace)
+TEST_P(GlDeviceTest, DirectionalLightTravelsAlongItsDirectionInViewSpace)
 {
     device->SetRenderState(D3DRS_LIGHTING, TRUE);
     device->SetRenderState(D3DRS_AMBIENT, 0);
@@ -832,7 +621,7 @@ TEST_F(GlDeviceTest, DirectionalLightTravelsAlongItsDirectionInViewSpace)
     EXPECT_TRUE(near(f.at(320, 240), 64, 64, 64, 1));
 }
 
-TEST_F(GlDeviceTest, RangeFogGrowsWithTheDistanceFromTheEye)
+TEST_P(GlDeviceTest, RangeFogGrowsWithTheDistanceFromTheEye)
 {
     D3DMATRIX projection = perspective(3.14159265f / 2, 640.0f / 480.0f, 1.0f, 100.0f);
     device->SetTransform(D3DTS_PROJECTION, &projection);
@@ -868,7 +657,7 @@ TEST_F(GlDeviceTest, RangeFogGrowsWithTheDistanceFromTheEye)
     EXPECT_TRUE(near(f.at(639, 240), 180, 180, 180, 6));
 }
 
-TEST_F(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
+TEST_P(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
 {
     nearestFilter(0);
     // 2x2: top-left red, top-right green, bottom-left blue, bottom-right white.
@@ -921,7 +710,7 @@ TEST_F(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
 // One-colour unlit draws are shaded flat (the colour is a constant for the
 // rasteriser); a draw whose vertices differ must still blend them, also when
 // a buffer drawn in one colour is filled again with several.
-TEST_F(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
+TEST_P(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
 {
     auto gradient = [](VertexPC* v, DWORD left, DWORD right) {
         const VertexPC quad[6] = {{-1, -1, 0.5f, left}, {-1, 1, 0.5f, left},  {1, 1, 0.5f, right},
@@ -969,7 +758,7 @@ TEST_F(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
     indices->Release();
 }
 
-TEST_F(GlDeviceTest, RepeatedSettingsCostNoGlCalls)
+TEST_P(GlDeviceTest, RepeatedSettingsCostNoGlCalls)
 {
     auto setAll = [&](DWORD blend) {
         device->SetRenderState(D3DRS_ALPHABLENDENABLE, blend);
@@ -1015,7 +804,7 @@ DWORD cellColour(int x, int y) { return 0xFF000000u | (static_cast<DWORD>(x * 3)
 // A list larger than the device's queue bound goes to GL in pieces; every
 // piece must start where the last ended, for indexed and user-pointer
 // draws, with a start index and a base vertex, triangles and lines.
-TEST_F(GlDeviceTest, LargeListsLandWhereTheyBelongWhenDrawnInPieces)
+TEST_P(GlDeviceTest, LargeListsLandWhereTheyBelongWhenDrawnInPieces)
 {
     constexpr int COLUMNS = 80, ROWS = 60; // 8x8-pixel cells: 9600 triangles
     constexpr UINT BASE = 4;                // the grid's vertices start after 4 unused ones
@@ -1098,7 +887,7 @@ TEST_F(GlDeviceTest, LargeListsLandWhereTheyBelongWhenDrawnInPieces)
 // The device waits for the rasteriser when a frame queues many changes of
 // pixel state; draws that only move (a new world matrix each) queue little
 // and must not make it wait.
-TEST_F(GlDeviceTest, ManyPixelStateChangesMakeTheDeviceWaitButMovesDoNot)
+TEST_P(GlDeviceTest, ManyPixelStateChangesMakeTheDeviceWaitButMovesDoNot)
 {
     device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
     device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
