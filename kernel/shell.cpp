@@ -14,7 +14,8 @@
 #include <cstring>
 
 // A build may choose a window or a later start (CMake options); by default
-// the show runs full screen from its beginning.
+// the show runs full screen from its beginning. The show's command line
+// overrides both at run time (tools/show).
 #ifndef GFXCORE_FULLSCREEN
 #define GFXCORE_FULLSCREEN true
 #endif
@@ -62,8 +63,24 @@ void startShow(const DisplaySettings& settings)
     tapLog = createFile("spaceTimes.log");
     const char* header = formatMessage("spacebarsmackertiminigsystemlog (hoho!)\r\n");
     writeToFile(tapLog, header, static_cast<DWORD>(std::strlen(header)));
-    showStartInstant = timeGetTime();
     showStartOffsetMs = static_cast<int>(settings.startOffset * 1000.0f);
+    // A later start plays the music from there too, or picture and sound
+    // would be apart by the whole offset. The seek comes before the start
+    // instant so the two clocks begin together.
+    seekMusicToShowTime(showStartOffsetMs);
+    showStartInstant = timeGetTime();
+}
+
+void seekMusicToShowTime(int timeMs)
+{
+    DWORD rate = 0;
+    if (timeMs <= 0 || musicStream == 0 || !platformAudioGetRate(musicStream, &rate))
+        return;
+    DWORD bytesPerSecond = musicBytesPerSecond(rate, platformAudioGetFlags(musicStream));
+    // Whole frames only: 4 bytes per stereo 16-bit frame at most.
+    std::uint64_t bytes = static_cast<std::uint64_t>(bytesPerSecond) * static_cast<std::uint64_t>(timeMs) / 1000u;
+    bytes -= bytes % 4u;
+    platformAudioSetPosition(musicStream, static_cast<DWORD>(bytes));
 }
 
 void drainMessages(HWND window)
@@ -84,9 +101,10 @@ void runMainLoopTurn()
     dglSwapBuffers();
 }
 
-int WinMain()
+int WinMain() { return runShow(getDisplaySettings()); }
+
+int runShow(const DisplaySettings& settings)
 {
-    DisplaySettings settings = getDisplaySettings();
     createShellWindow(settings);
     loadAndPrecalc(mainWindow);
     startShow(settings);

@@ -35,10 +35,16 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void createShellWindow(const DisplaySettings& settings);
 // After loading: hides the pointer in full screen, opens the tap log, reads the start instant.
 void startShow(const DisplaySettings& settings);
+// Moves the music to show time timeMs (no change for 0 or less, or before the
+// music exists).
+void seekMusicToShowTime(int timeMs);
 // Dispatches every queued message of the window to its procedure.
 void drainMessages(HWND window);
 // One turn of the main loop: messages, show time, Timeline, present.
 void runMainLoopTurn();
 
 // The process entry: start-up, loading, then the main loop until fatalExit.
+// WinMain plays with the build's settings; runShow with the given ones (the
+// show's command line overrides the display mode and the start offset).
 int WinMain();
+int runShow(const DisplaySettings& settings);

@@ -1,11 +1,19 @@
 // SDL2 window, message queue and message box behind platform/window.h.
-// Depends on: SDL2 (video, events, message box).
+// On an X server a little Xlib besides SDL: whether the window manager can
+// make a window full screen, and X errors about a window that another
+// program destroyed, which would otherwise end the process.
+// Depends on: SDL2 (video, events, message box, window-system info), Xlib.
 #include "platform/window.h"
 #include "platform/sdl/window_sdl.h"
+
+#include <SDL2/SDL_syswm.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 struct PlatformWindow {
     bool inUse;
@@ -15,6 +23,9 @@ struct PlatformWindow {
     bool fullscreen;
     int clientWidth;
     int clientHeight;
+    unsigned long x11Id; // the X window, 0 on other drivers; kept after destruction
+    bool lost;           // destroyed behind our back: only the release path may follow
+    bool lostReported;   // its WM_CLOSE is queued
 };
 
 namespace {
@@ -36,6 +47,39 @@ PlatformWindow windows[MAX_WINDOWS];
 MSG queue[MAX_QUEUED];
 int queueCount = 0;
 SDL_Cursor* busyCursorShape = nullptr;
+XErrorHandler previousX11ErrorHandler = nullptr;
+bool x11ErrorHandlerInstalled = false;
+
+// The arrow with the small hourglass: 'X' outline, '.' fill, ' ' clear.
+// The X cursor font has only a watch, and cursor themes are not on every
+// machine (a bare X server has none), so the shape is drawn here.
+constexpr int BUSY_CURSOR_SIZE = 24;
+constexpr const char* BUSY_CURSOR_ROWS[BUSY_CURSOR_SIZE] = {
+    "X                       ",
+    "XX                      ",
+    "X.X                     ",
+    "X..X                    ",
+    "X...X                   ",
+    "X....X                  ",
+    "X.....X                 ",
+    "X......X                ",
+    "X.......X               ",
+    "X........X              ",
+    "X.....XXXXX             ",
+    "X..X..X                 ",
+    "X.X X..X   XXXXXXXXX    ",
+    "XX  X..X   X.......X    ",
+    "X    X..X   X.....X     ",
+    "     X..X    X...X      ",
+    "      XX      X.X       ",
+    "              X.X       ",
+    "             X...X      ",
+    "            X..X..X     ",
+    "           X..XXX..X    ",
+    "           XXXXXXXXX    ",
+    "                        ",
+    "                        ",
+};
 
 WindowClass* findClass(const char* name)
 {
@@ -45,11 +89,135 @@ WindowClass* findClass(const char* name)
     return nullptr;
 }
 
+bool driverIs(const char* name)
+{
+    const char* driver = SDL_WasInit(SDL_INIT_VIDEO) != 0 ? SDL_GetCurrentVideoDriver() : nullptr;
+    return driver != nullptr && std::strcmp(driver, name) == 0;
+}
+
+// True when SDL_VIDEODRIVER lists `name` (it may hold several, comma-separated).
+bool driverAskedFor(const char* name)
+{
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    std::size_t length = std::strlen(name);
+    for (const char* at = asked; at != nullptr && *at != 0;) {
+        const char* comma = std::strchr(at, ',');
+        std::size_t itemLength = comma != nullptr ? static_cast<std::size_t>(comma - at) : std::strlen(at);
+        if (itemLength == length && SDL_strncasecmp(at, name, length) == 0)
+            return true;
+        at = comma != nullptr ? comma + 1 : nullptr;
+    }
+    return false;
+}
+
+// Errors about one of our X windows after it was destroyed by someone else
+// (BadWindow, BadDrawable, GLXBadDrawable from the present) mark it lost and
+// are dropped; the show then leaves through its release path. Every other
+// error goes on to the handler that was there before (SDL's).
+int x11ErrorHandler(Display* display, XErrorEvent* error)
+{
+    // Codes from 128 on are an extension's own (GLX's bad drawable).
+    bool gone = error->error_code == BadWindow || error->error_code == BadDrawable || error->error_code >= 128;
+    for (PlatformWindow& window : windows) {
+        if (window.x11Id != 0 && error->resourceid == window.x11Id && (gone || window.lost)) {
+            window.lost = true;
+            return 0;
+        }
+    }
+    return previousX11ErrorHandler != nullptr ? previousX11ErrorHandler(display, error) : 0;
+}
+
 bool videoReady()
 {
     if (SDL_WasInit(SDL_INIT_VIDEO) != 0)
         return true;
-    return SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        return false;
+    // With no display SDL settles for a driver that draws nowhere; the show
+    // would then play unseen. Those drivers serve only who asks for them.
+    for (const char* invisible : {"offscreen", "dummy", "evdev"}) {
+        if (driverIs(invisible) && !driverAskedFor(invisible)) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+            SDL_SetError("no display");
+            return false;
+        }
+    }
+    if (driverIs("x11") && !x11ErrorHandlerInstalled) {
+        previousX11ErrorHandler = XSetErrorHandler(x11ErrorHandler);
+        x11ErrorHandlerInstalled = true;
+        SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
+    }
+    return true;
+}
+
+// Whether a window manager that follows the freedesktop.org hints runs and
+// can make a window full screen. Without one (a bare X server) nobody grows
+// the window; a manager that ignores the request (twm) would leave it
+// decorated at its first size.
+bool x11ManagerDoesFullscreen()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return false;
+    Window root = DefaultRootWindow(display);
+    auto property = [&](const char* name, Atom type, unsigned long* count) -> unsigned char* {
+        Atom actualType = None;
+        int format = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        *count = 0;
+        if (XGetWindowProperty(display, root, XInternAtom(display, name, False), 0, 4096, False, type, &actualType,
+                               &format, count, &after, &data) != Success ||
+            actualType != type || format != 32) {
+            if (data != nullptr)
+                XFree(data);
+            *count = 0;
+            return nullptr;
+        }
+        return data;
+    };
+    bool fullscreen = false;
+    unsigned long count = 0;
+    unsigned char* check = property("_NET_SUPPORTING_WM_CHECK", XA_WINDOW, &count);
+    if (check != nullptr) {
+        XFree(check);
+        unsigned char* supported = property("_NET_SUPPORTED", XA_ATOM, &count);
+        Atom wanted = XInternAtom(display, "_NET_WM_STATE_FULLSCREEN", False);
+        const Atom* atoms = reinterpret_cast<const Atom*>(supported);
+        for (unsigned long i = 0; atoms != nullptr && i < count; i++)
+            fullscreen = fullscreen || atoms[i] == wanted;
+        if (supported != nullptr)
+            XFree(supported);
+    }
+    XCloseDisplay(display);
+    return fullscreen;
+}
+
+unsigned long x11WindowId(SDL_Window* sdl)
+{
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (SDL_GetWindowWMInfo(sdl, &info) != SDL_TRUE || info.subsystem != SDL_SYSWM_X11)
+        return 0;
+    return info.info.x11.window;
+}
+
+SDL_Cursor* makeBusyCursor()
+{
+    SDL_Surface* image = SDL_CreateRGBSurfaceWithFormat(0, BUSY_CURSOR_SIZE, BUSY_CURSOR_SIZE, 32,
+                                                        SDL_PIXELFORMAT_ARGB8888);
+    if (image == nullptr)
+        return SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
+    for (int y = 0; y < BUSY_CURSOR_SIZE; y++) {
+        Uint32* row = reinterpret_cast<Uint32*>(static_cast<Uint8*>(image->pixels) + y * image->pitch);
+        for (int x = 0; x < BUSY_CURSOR_SIZE; x++) {
+            char cell = BUSY_CURSOR_ROWS[y][x];
+            row[x] = cell == 'X' ? 0xFF000000u : (cell == '.' ? 0xFFFFFFFFu : 0u);
+        }
+    }
+    SDL_Cursor* cursor = SDL_CreateColorCursor(image, 0, 0);
+    SDL_FreeSurface(image);
+    return cursor != nullptr ? cursor : SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
 }
 
 HWND windowForSdlId(Uint32 id)
@@ -121,6 +289,15 @@ void translate(const SDL_Event& event)
         if (event.window.event == SDL_WINDOWEVENT_CLOSE)
             enqueue(windowForSdlId(event.window.windowID), WM_CLOSE, 0, 0);
         break;
+    case SDL_SYSWMEVENT:
+        if (event.syswm.msg != nullptr && event.syswm.msg->subsystem == SDL_SYSWM_X11 &&
+            event.syswm.msg->msg.x11.event.type == DestroyNotify) {
+            unsigned long gone = event.syswm.msg->msg.x11.event.xdestroywindow.window;
+            for (PlatformWindow& window : windows)
+                if (window.inUse && window.x11Id == gone)
+                    window.lost = true;
+        }
+        break;
     case SDL_KEYDOWN: {
         HWND window = windowForSdlId(event.key.windowID);
         if (window == nullptr)
@@ -150,6 +327,13 @@ void pumpSdlEvents()
     SDL_Event event;
     while (SDL_PollEvent(&event) != 0)
         translate(event);
+    // A window that is gone can only be closed: once, like a close request.
+    for (PlatformWindow& window : windows) {
+        if (window.inUse && window.lost && !window.lostReported) {
+            window.lostReported = true;
+            enqueue(&window, WM_CLOSE, 0, 0);
+        }
+    }
 }
 
 bool realDisplay()
@@ -179,15 +363,40 @@ HWND createWindow(WindowProcedure procedure, bool busyCursor, const char* title,
     if (slot == nullptr)
         return nullptr;
     Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN;
-    if (fullscreen)
-        flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
-    SDL_Window* sdl = SDL_CreateWindow(title != nullptr ? title : "", 0, 0, width, height, flags);
+    int x = 0, y = 0, windowWidth = width, windowHeight = height;
+    bool overrideManager = false;
+    if (fullscreen) {
+        // Full screen is a borderless window over the whole first display.
+        // It is made at that size from the start: with no window manager, or
+        // one that ignores the full-screen request, nothing would grow it.
+        SDL_Rect screen{0, 0, width, height};
+        if (SDL_GetDisplayBounds(0, &screen) == 0 && screen.w > 0 && screen.h > 0) {
+            x = screen.x;
+            y = screen.y;
+            windowWidth = screen.w;
+            windowHeight = screen.h;
+        }
+        flags |= SDL_WINDOW_BORDERLESS;
+        // A manager that can is asked for full screen (it then keeps panels
+        // and other windows off it); otherwise the window bypasses the
+        // manager, so none can frame or move it.
+        if (driverIs("x11") && !x11ManagerDoesFullscreen())
+            overrideManager = true;
+        else
+            flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    }
+    if (overrideManager)
+        SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "1");
+    SDL_Window* sdl = SDL_CreateWindow(title != nullptr ? title : "", x, y, windowWidth, windowHeight, flags);
+    if (overrideManager)
+        SDL_SetHint(SDL_HINT_X11_FORCE_OVERRIDE_REDIRECT, "0");
     if (sdl == nullptr)
         return nullptr;
-    *slot = PlatformWindow{true, sdl, SDL_GetWindowID(sdl), procedure, fullscreen, width, height};
+    *slot = PlatformWindow{true, sdl, SDL_GetWindowID(sdl), procedure, fullscreen, width, height, 0, false, false};
+    slot->x11Id = x11WindowId(sdl);
     if (busyCursor && !hidden) {
         if (busyCursorShape == nullptr)
-            busyCursorShape = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_WAITARROW);
+            busyCursorShape = makeBusyCursor();
         if (busyCursorShape != nullptr)
             SDL_SetCursor(busyCursorShape);
     }
@@ -245,6 +454,10 @@ void platformShowWindow(HWND window)
         return;
     SDL_ShowWindow(window->sdl);
     SDL_RaiseWindow(window->sdl);
+    // A window beside the manager gets no focus from it: take the keyboard.
+    if (window->fullscreen && (SDL_GetWindowFlags(window->sdl) & SDL_WINDOW_FULLSCREEN_DESKTOP) !=
+                                  SDL_WINDOW_FULLSCREEN_DESKTOP)
+        SDL_SetWindowInputFocus(window->sdl);
 }
 
 bool platformDestroyWindow(HWND window)
