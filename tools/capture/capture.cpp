@@ -23,6 +23,7 @@ bool parseInt(const char* text, int low, int high, int& value)
 
 bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::string& error)
 {
+    bool stretchAsked = false; // --from, --to, --at or --video
     for (int i = 1; i < argc; ++i) {
         std::string name = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -44,11 +45,13 @@ bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::st
                 error = "--from takes a show time in milliseconds (0 to 165000)";
                 return false;
             }
+            stretchAsked = true;
         } else if (name == "--to") {
             if (!needValue() || !parseInt(value, 0, 165000, options.toMs)) {
                 error = "--to takes a show time in milliseconds (0 to 165000)";
                 return false;
             }
+            stretchAsked = true;
         } else if (name == "--out") {
             if (!needValue())
                 return false;
@@ -57,6 +60,7 @@ bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::st
             if (!needValue())
                 return false;
             options.videoPath = value;
+            stretchAsked = true;
         } else if (name == "--scale") {
             if (!needValue() || !parseInt(value, 1, 4, options.scale)) {
                 error = "--scale takes 1, 2, 3 or 4";
@@ -76,12 +80,20 @@ bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::st
                     return false;
                 }
                 options.atMs.push_back(time);
+                stretchAsked = true;
                 if (comma == std::string::npos)
                     break;
                 start = comma + 1;
             }
         } else if (name == "--quiet") {
             options.quiet = true;
+        } else if (name == "--loading") {
+            options.loading = true;
+        } else if (name == "--renderer") {
+            if (!needValue() || !rendererFromName(value, &options.renderer)) {
+                error = std::string("--renderer takes ") + kRendererNames;
+                return false;
+            }
         } else {
             error = "unknown option " + name;
             return false;
@@ -91,6 +103,7 @@ bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::st
         error = "--from must be earlier than --to";
         return false;
     }
+    options.showFrames = !options.loading || stretchAsked;
     return true;
 }
 
@@ -115,4 +128,11 @@ std::string captureFrameFileName(int timeMs)
     char name[32];
     std::snprintf(name, sizeof name, "frame-%06d.png", timeMs);
     return name;
+}
+
+std::string captureLoadingFileName(int step) { return "loading-" + std::to_string(step) + ".png"; }
+
+std::string captureLogFileName(const std::string& logName, bool outputIsShowFolder)
+{
+    return outputIsShowFolder ? "capture-" + logName : logName;
 }

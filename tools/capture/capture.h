@@ -2,6 +2,8 @@
 // its options, the frame schedule and the choice of frames to save.
 #pragma once
 
+#include "platform/renderer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +17,11 @@ struct CaptureOptions {
     std::string videoPath;   // empty: no video
     int scale = 1;
     bool quiet = false;
+    bool loading = false;    // save the nine progress screens as loading-<step>.png
+    // False when only the progress screens were asked for (--loading without
+    // --from, --to, --at or --video): the capture ends after loading.
+    bool showFrames = true;
+    Renderer renderer = Renderer::gl;
 };
 
 // Parses argv; false with a message in error on a bad option.
@@ -28,3 +35,11 @@ std::int64_t captureFirstFrameAtOrAfter(int timeMs, int framesPerSecond);
 
 // "frame-<ms, six digits>.png"
 std::string captureFrameFileName(int timeMs);
+
+// "loading-<step>.png"
+std::string captureLoadingFileName(int step);
+
+// The name a log of the show gets in the output folder: its own name, or
+// "capture-<name>" when the output folder is a show's folder (it holds a
+// data folder), so the show's own log is never overwritten.
+std::string captureLogFileName(const std::string& logName, bool outputIsShowFolder);

@@ -2,6 +2,17 @@
 // every 1000/fps ms, and saves chosen frames as PNG or the whole stretch as
 // an MP4 video with the soundtrack. Same kernel, load sequence, timeline and
 // scenes as the show; the music is not played (its offset is 0).
+//
+// The scenes carry state from frame to frame (beat counters, render-target
+// feedback, one random sequence shared by all of them), so a stretch that
+// starts late is preceded by a pre-roll: every frame from the show's start is
+// drawn on the same schedule, without read-back. Frame k is then the same
+// picture whatever --from is.
+//
+// The show writes pimplog and spaceTimes.log into its working folder. The
+// capture works in a temporary folder of its own that links to the data set,
+// and at the end moves its logs into the output folder; a show's own logs are
+// never touched.
 #include "tools/capture/capture.h"
 
 #include "imaging/png_writer.h"
@@ -13,6 +24,7 @@
 #include "platform/gl/gl_device.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/renderer.h"
 #include "platform/video_encoder.h"
 
 #include <chrono>
@@ -21,15 +33,26 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <cstdlib>
+#include <strings.h>
 #include <unistd.h>
 
 namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* SHOW_LOGS[] = {"pimplog", "spaceTimes.log"};
+constexpr int SHOW_LOG_COUNT = 2;
 
 struct CaptureRun {
     CaptureOptions options;
     DWORD clockMs = 0;          // what the virtual clock reads
     int frameTimeMs = 0;        // show time of the frame being drawn
     bool saveFrame = false;     // save the frame being drawn as PNG
+    bool inLoading = false;     // presents are progress screens
+    int loadingStep = 0;        // next progress screen
+    bool prerolling = false;    // frames before --from: drawn, not read back
+    std::string workDir;        // the temporary working folder; empty once put away
     std::size_t nextAt = 0;     // next entry of options.atMs
     VideoEncoder* video = nullptr;
     std::int64_t framesDone = 0;
@@ -42,9 +65,12 @@ CaptureRun run;
 
 DWORD virtualClock() { return run.clockMs; }
 
+void putWorkFolderAway();
+
 [[noreturn]] void fail(const std::string& message)
 {
     std::fprintf(stderr, "gfxcore-capture: %s\n", message.c_str());
+    putWorkFolderAway();
     std::exit(2);
 }
 
@@ -64,8 +90,9 @@ void reportProgress(bool last)
     int filled = run.framesTotal > 0 ? static_cast<int>(run.framesDone * barWidth / run.framesTotal) : barWidth;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.resize(barWidth, '.');
-    std::fprintf(stderr, "\r[%s] %lld/%lld frames  %.1f fps  %d:%02d left ", bar.c_str(),
-                 static_cast<long long>(run.framesDone), static_cast<long long>(run.framesTotal), fps,
+    std::fprintf(stderr, "\r[%s] %lld/%lld frames%s  %.1f fps  %d:%02d left ", bar.c_str(),
+                 static_cast<long long>(run.framesDone), static_cast<long long>(run.framesTotal),
+                 run.prerolling ? " (pre-roll)" : "", fps,
                  secondsLeft / 60, secondsLeft % 60);
     if (last)
         std::fputc('\n', stderr);
@@ -74,6 +101,15 @@ void reportProgress(bool last)
 
 void onPresent(const std::uint8_t* rgb, int width, int height, void*)
 {
+    if (run.inLoading) {
+        if (run.options.loading) {
+            std::string path = run.options.outDir + "/" + captureLoadingFileName(run.loadingStep);
+            if (!writePngRgb(path, rgb, width, height))
+                fail("can not write " + path);
+        }
+        ++run.loadingStep;
+        return;
+    }
     if (run.saveFrame) {
         std::string path = run.options.outDir + "/" + captureFrameFileName(run.frameTimeMs);
         if (!writePngRgb(path, rgb, width, height))
@@ -84,8 +120,82 @@ void onPresent(const std::uint8_t* rgb, int width, int height, void*)
         if (!videoEncoderAddFrame(run.video, rgb, error))
             fail(error);
     }
-    ++run.framesDone;
-    reportProgress(false);
+}
+
+bool hasDataFolder(const std::string& folder)
+{
+    std::error_code ignored;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
+        if (strcasecmp(entry.path().filename().c_str(), "data") == 0 && entry.is_directory(ignored))
+            return true;
+    return false;
+}
+
+// The data set the show reads: ./data (any case) when it exists here, else
+// the one beside the program. Empty when neither exists (the show then ends
+// with its own message for the first missing file).
+fs::path findDataFolder()
+{
+    std::error_code ignored;
+    fs::path program = fs::read_symlink("/proc/self/exe", ignored);
+    for (const fs::path& folder : {fs::current_path(ignored), program.parent_path()}) {
+        if (folder.empty())
+            continue;
+        for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
+            if (strcasecmp(entry.path().filename().c_str(), "data") == 0 && entry.is_directory(ignored))
+                return fs::absolute(entry.path(), ignored);
+    }
+    return fs::path();
+}
+
+// A temporary folder with a link to the data set (under the data folder's
+// own name) becomes the working folder: the show finds its files and writes
+// its logs there.
+void enterWorkFolder()
+{
+    fs::path data = findDataFolder();
+    std::string pattern = (fs::temp_directory_path() / "gfxcore-capture-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        fail("can not make a working folder in " + fs::temp_directory_path().string());
+    run.workDir = pattern;
+    std::error_code error;
+    if (!data.empty()) {
+        fs::create_directory_symlink(data, fs::path(run.workDir) / data.filename(), error);
+        if (error)
+            fail("can not link the data set into " + run.workDir + ": " + error.message());
+    }
+    if (chdir(run.workDir.c_str()) != 0)
+        fail("can not enter " + run.workDir);
+}
+
+// Moves the logs into the output folder and removes the working folder.
+// Runs once, after the show has closed its files (or on a capture failure).
+void putWorkFolderAway()
+{
+    if (run.workDir.empty())
+        return;
+    std::string work = run.workDir;
+    run.workDir.clear();
+    std::error_code ignored;
+    bool outputIsShowFolder = hasDataFolder(run.options.outDir);
+    for (int i = 0; i < SHOW_LOG_COUNT; ++i) {
+        fs::path log = fs::path(work) / SHOW_LOGS[i];
+        if (!fs::exists(log, ignored))
+            continue;
+        fs::path destination = fs::path(run.options.outDir) / captureLogFileName(SHOW_LOGS[i], outputIsShowFolder);
+        std::error_code error;
+        fs::copy_file(log, destination, fs::copy_options::overwrite_existing, error);
+        if (error)
+            std::fprintf(stderr, "gfxcore-capture: can not write %s: %s\n", destination.c_str(), error.message().c_str());
+        fs::remove(log, ignored);
+    }
+    // The link only (never what it points to), then the folder if nothing else is left in it.
+    for (const fs::directory_entry& entry : fs::directory_iterator(work, ignored))
+        if (entry.is_symlink(ignored))
+            fs::remove(entry.path(), ignored);
+    if (chdir(run.options.outDir.c_str()) != 0)
+        std::fprintf(stderr, "gfxcore-capture: can not enter %s\n", run.options.outDir.c_str());
+    fs::remove(work, ignored);
 }
 
 // Runs on every way out of the show (its end, --to, Escape, an error).
@@ -99,17 +209,7 @@ void finishCapture()
         if (!videoEncoderClose(video, error))
             std::fprintf(stderr, "gfxcore-capture: %s\n", error.c_str());
     }
-}
-
-// The data set lies beside the program: work there unless ./data exists here.
-void enterShowDirectory()
-{
-    std::error_code ignored;
-    if (std::filesystem::is_directory("data", ignored))
-        return;
-    std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ignored);
-    if (!program.empty() && chdir(program.parent_path().c_str()) != 0)
-        fail("can not enter " + program.parent_path().string());
+    putWorkFolderAway();
 }
 
 std::string absolute(const std::string& path)
@@ -126,8 +226,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "gfxcore-capture: %s\n"
                      "usage: gfxcore-capture [--fps N] [--from MS] [--to MS] [--out DIR] [--at MS[,MS...]]\n"
-                     "                       [--video FILE.mp4] [--scale N] [--quiet]\n",
-                     error.c_str());
+                     "                       [--video FILE.mp4] [--scale N] [--loading] [--renderer %s] [--quiet]\n",
+                     error.c_str(), kRendererNames);
         return 2;
     }
     CaptureOptions& options = run.options;
@@ -137,23 +237,32 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(options.outDir, made);
 
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    enterShowDirectory();
+    platformSetBeforeExit(finishCapture);
+    enterWorkFolder();
 
+    selectRenderer(options.renderer);
     platformSetAudioSilent(true);
     platformSetClock(virtualClock);
     glDeviceSetRenderScale(options.scale);
-    platformSetBeforeExit(finishCapture);
 
     DisplaySettings settings = getDisplaySettings();
     settings.fullscreen = false;
     createShellWindow(settings);
+    // The progress screens are read back only when they are asked for.
+    run.inLoading = true;
+    if (options.loading)
+        glDeviceSetPresentHook(onPresent, nullptr);
     loadAndPrecalc(mainWindow);
+    glDeviceSetPresentHook(nullptr, nullptr);
+    run.inLoading = false;
+    if (!options.showFrames)
+        fatalExit(nullptr);
     run.clockMs = 0;
     startShow(settings);
 
     std::int64_t firstFrame = captureFirstFrameAtOrAfter(options.fromMs, options.framesPerSecond);
     std::int64_t endFrame = captureFirstFrameAtOrAfter(options.toMs, options.framesPerSecond);
-    run.framesTotal = endFrame - firstFrame;
+    run.framesTotal = endFrame;
     if (!options.videoPath.empty()) {
         int scale = glDeviceRenderScale();
         std::string musicPath = platformResolvePath("Data/Music.mp3");
@@ -164,7 +273,6 @@ int main(int argc, char** argv)
         if (run.video == nullptr)
             fail(error);
     }
-    glDeviceSetPresentHook(onPresent, nullptr);
     run.started = std::chrono::steady_clock::now();
     run.lastReport = run.started;
 
@@ -173,13 +281,23 @@ int main(int argc, char** argv)
     for (int time : options.atMs)
         atFrames.push_back(captureFirstFrameAtOrAfter(time, options.framesPerSecond));
 
-    for (std::int64_t frame = firstFrame; frame < endFrame; ++frame) {
+    // From frame 0: the frames before --from are the pre-roll, drawn on the
+    // same schedule as the stretch so that every scene reaches it in the
+    // state a whole run has there.
+    run.prerolling = firstFrame > 0;
+    for (std::int64_t frame = 0; frame < endFrame; ++frame) {
+        if (frame == firstFrame) {
+            run.prerolling = false;
+            glDeviceSetPresentHook(onPresent, nullptr);
+        }
         run.frameTimeMs = captureFrameTime(frame, options.framesPerSecond);
         run.clockMs = static_cast<DWORD>(run.frameTimeMs);
         run.saveFrame = everyFrame;
         for (std::int64_t atFrame : atFrames)
             run.saveFrame = run.saveFrame || atFrame == frame;
         runMainLoopTurn();
+        ++run.framesDone;
+        reportProgress(false);
     }
     // The stretch ends before the show does: leave through the show's own exit path.
     fatalExit(nullptr);
