@@ -7,12 +7,22 @@
 // Contract:
 // - videoOpenStream reads every packet of the stream into memory, so a clip
 //   must be short (the show's are a few dozen frames); it fails (null) for a
-//   missing or unreadable file, a file without a video stream, a frame size
-//   outside 1..VIDEO_MAX_DIMENSION or more data than the limits below.
-// - Frames are numbered 0..dwLength-1 in display order. videoGetFrame seeks
-//   to the nearest earlier key frame and decodes forward; every frame decoded
-//   on the way is kept (up to VIDEO_CACHE_BYTES per reader), so a clip played
-//   forwards and backwards decodes each frame once.
+//   missing or unreadable file, a file without a video stream or without a
+//   single packet, a frame size outside 1..VIDEO_MAX_DIMENSION or more data
+//   than the limits below.
+// - Frames are numbered 0..dwLength-1, dwLength being the length the file's
+//   header gives. An AVI index entry without data (a dropped or repeated
+//   frame) and the entries past the last packet of a clip cut short show the
+//   picture before them; entries before the first packet show the first.
+// - videoFrameReaderOpen decodes the whole clip once (null when no decoder
+//   exists or not one picture comes out). videoGetFrame fails (null) for an
+//   index outside the clip and for a frame the decoder refused or marked
+//   damaged.
+// - Decoded bitmaps are kept up to the cache limit per reader (the first ones
+//   after opening); a frame outside the cache is decoded again from the
+//   nearest earlier key frame, and the frames nearest the one asked for stay.
+// - FFmpeg's own log lines are silenced once a stream is opened: failures
+//   are reported by results only.
 // - videoReleaseStream frees the stream and its frame reader.
 #pragma once
 
@@ -23,7 +33,10 @@
 constexpr int VIDEO_MAX_DIMENSION = 4096;
 constexpr std::uint32_t VIDEO_MAX_PACKETS = 65536;
 constexpr std::uint64_t VIDEO_MAX_PACKET_BYTES = 256ull << 20;
-constexpr std::uint64_t VIDEO_CACHE_BYTES = 128ull << 20;
+// Frame numbers beyond this are refused (a header claiming more is not believed).
+constexpr std::int64_t VIDEO_MAX_FRAMES = 1 << 20;
+// Decoded bitmaps kept per reader: 170 frames of 256 x 256.
+constexpr std::uint64_t VIDEO_CACHE_BYTES = 32ull << 20;
 
 // The stream information record of the original clip library, 140 bytes.
 struct AVISTREAMINFOA {
@@ -79,8 +92,9 @@ VideoStream* videoOpenStream(const char* path);
 // dwLength the frame count). Returns 0, or nonzero on failure.
 HRESULT videoStreamInfo(VideoStream* stream, AVISTREAMINFOA* info, LONG size);
 
-// Opens the decoder (once per stream; a second call returns the same reader).
-// Null when no decoder exists for the codec.
+// Opens the decoder and decodes the clip once (once per stream; a second call
+// returns the same reader). Null when no decoder exists for the codec or the
+// clip gives no picture.
 VideoFrameReader* videoFrameReaderOpen(VideoStream* stream);
 
 // The packed bitmap of frame index: a BITMAPINFOHEADER followed by bottom-up
@@ -88,8 +102,19 @@ VideoFrameReader* videoFrameReaderOpen(VideoStream* stream);
 // frame can not be decoded. Valid until the next call on the same reader.
 const BYTE* videoGetFrame(VideoFrameReader* reader, LONG index);
 
+// The first frame number videoGetFrame can not deliver because the decoder
+// refused or damaged its picture, or -1 when every frame is sound (known
+// from the decode at open). 0 for a null reader.
+LONG videoFirstFailedFrame(const VideoFrameReader* reader);
+
 // Frames the decoder has produced so far (tests, benchmarks).
 std::uint64_t videoDecodedFrameCount(const VideoFrameReader* reader);
+
+// Bytes of decoded bitmaps the reader holds now (tests, benchmarks).
+std::uint64_t videoCachedBytes(const VideoFrameReader* reader);
+
+// The cache limit of readers opened from now on (tests, benchmarks).
+void videoSetCacheLimit(std::uint64_t bytes);
 
 // Frees the stream, its reader and every cached frame. Null is ignored.
 void videoReleaseStream(VideoStream* stream);

@@ -28,6 +28,7 @@ AviRegistryEntry aviRegistry[AVI_STREAM_TABLE_SIZE];
 int aviRegistryCount = 0;
 
 [[noreturn]] void failOpen(const char* path) { fatalExit(formatMessage(OPEN_MESSAGE, path)); }
+[[noreturn]] void failRender(const char* path) { fatalExit(formatMessage(RENDER_MESSAGE, path != nullptr ? path : "")); }
 
 } // namespace
 
@@ -44,7 +45,10 @@ void AviStream::open(const char* streamPath)
     aviRegistry[aviRegistryCount] = {stream, this};
     ++aviRegistryCount;
 
-    if (videoStreamInfo(stream, &info, sizeof(info)) != S_OK) {
+    // A clip larger than the scenes' texture is refused before the reader
+    // decodes all of it.
+    if (videoStreamInfo(stream, &info, sizeof(info)) != S_OK || info.rcFrame.right > AVI_TEXTURE_SIZE ||
+        info.rcFrame.bottom > AVI_TEXTURE_SIZE) {
         failOpen(streamPath);
     }
     frameReader = videoFrameReaderOpen(stream);
@@ -67,13 +71,11 @@ void AviStream::open(const char* streamPath)
     }
     framesPerSecond = info.dwRate / info.dwScale;
     frameCount = info.dwLength;
-    // Every frame is decoded now, behind the loading bar, into the reader's
-    // cache: a clip damaged anywhere fails here rather than in the middle of
-    // the show, and the show neither decodes nor grows its memory.
-    for (std::uint32_t index = 1; index < frameCount; ++index) {
-        if (videoGetFrame(frameReader, static_cast<LONG>(index)) == nullptr) {
-            failOpen(streamPath);
-        }
+    // The reader decoded every frame at open, behind the loading bar: a frame
+    // the decoder refused ends the program now, with the message its copy
+    // would have given, rather than in the middle of the show.
+    if (videoFirstFailedFrame(frameReader) >= 0) {
+        failRender(streamPath);
     }
 }
 
@@ -81,7 +83,7 @@ void AviStream::copyFrame(std::int32_t frameIndex, void* destination, std::int32
 {
     const BYTE* bitmap = frameReader != nullptr ? videoGetFrame(frameReader, frameIndex) : nullptr;
     if (bitmap == nullptr || bitsPerPixel != 24) {
-        fatalExit(formatMessage(RENDER_MESSAGE, path != nullptr ? path : ""));
+        failRender(path);
     }
     const std::size_t sourceStride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
     const BYTE* sourceTop = bitmap + sizeof(BITMAPINFOHEADER) + sourceStride * static_cast<std::size_t>(height - 1);

@@ -1,9 +1,19 @@
 // Video clips on FFmpeg (see video.h for the contract).
-// The whole stream is demuxed at open into packets held in memory; frame
-// numbers are display ranks of the packets' time stamps. A frame request
-// decodes from the nearest earlier key frame (or continues the running
-// decode when that is on the way) and caches every frame the decoder gives,
-// converted once to the bottom-up BGR bitmap the callers read.
+//
+// The whole stream is demuxed at open into packets held in memory. Each
+// packet knows its entry: the frame number of the clip's timeline it starts
+// at (an AVI's index may hold empty entries between packets, which repeat the
+// picture before them). Opening the reader decodes the whole clip once, in
+// order, to learn which packets give a picture and in which display order;
+// the k-th picture out of the decoder is shown from the k-th entry of the
+// packets that gave one. That holds for plain streams, for B-frames stored in
+// decode order and for B-frames packed two to a chunk alike.
+//
+// Pictures are kept converted to the bottom-up BGR bitmap the callers read,
+// up to the reader's cache limit; a picture outside the cache is decoded
+// again from the nearest earlier key frame that shows no later, and what is
+// decoded on the way is kept when it is nearer the request than what it
+// would push out.
 #include "platform/video.h"
 
 #include "platform/paths.h"
@@ -11,11 +21,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
 }
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,38 +41,58 @@ struct VideoFrameReader {
     // paths may write past the last pixel of a row.
     std::uint8_t* scratch = nullptr;
     int scratchStride = 0;
-    // Decoded bitmaps by frame number (empty = not decoded or evicted).
+
+    // The picture table from the first decode: pictures in display order.
+    std::vector<std::int32_t> packetOfPicture;
+    std::vector<std::int32_t> pictureOfPacket; // -1: the packet gave no picture
+    std::vector<std::uint8_t> pictureFailed;   // the decoder marked it damaged
+    // Where the timeline changes picture, in order of entries: a picture, or
+    // NO_PICTURE for a packet the decoder refused.
+    std::vector<std::uint32_t> changeEntries;
+    std::vector<std::int32_t> changePictures;
+    // Output tags were not one per packet: the display order is only known
+    // from a decode that starts at the first packet.
+    bool sequential = false;
+
+    // Decoded bitmaps by picture (empty = not decoded or pushed out).
     std::vector<std::vector<BYTE>> cache;
     std::uint64_t cacheBytes = 0;
+    std::uint64_t cacheLimit = 0;
     std::uint64_t decodedFrames = 0;
+
     // The running decode: packets chainStart..nextPacket-1 have been sent.
     bool running = false;
     bool flushSent = false;
     bool drained = false;
     std::int32_t chainStart = 0;
+    std::int32_t chainFirstPicture = 0; // pictures before it may lack references
     std::int32_t nextPacket = 0;
-    std::int32_t framesOut = 0; // frames given since the running decode started
+    std::int32_t picturesOut = 0;       // pictures given since the chain started
+    std::int32_t lastPictureOut = -1;
 };
 
 struct VideoStream {
     AVCodecParameters* parameters = nullptr;
-    std::vector<AVPacket*> packets; // decode order, pts replaced by the frame's stamp
-    std::vector<std::int64_t> sortedStamps; // display order
-    std::vector<std::int32_t> displayToPacket;
+    std::vector<AVPacket*> packets;     // decode order; pts = the packet's position
+    std::vector<std::uint32_t> entries; // by packet, strictly increasing
     AVISTREAMINFOA info = {};
     int width = 0;
     int height = 0;
     int rowStride = 0;
     std::uint32_t bitmapBytes = 0;
-    // A reordering codec in a file without presentation stamps (AVI with
-    // B-frames): the decoder's output order is the only display order known,
-    // so such a clip is always decoded from its first packet.
-    bool sequential = false;
-    std::int32_t reorderDelay = 0; // packets a frame may come out after its own
     VideoFrameReader* reader = nullptr;
 };
 
 namespace {
+
+constexpr std::int32_t NO_PICTURE = -1;
+
+std::uint64_t cacheLimitForNewReaders = VIDEO_CACHE_BYTES;
+
+// The library's own diagnostics would reach the show's standard error, where
+// the show's one message must be the only line; a failure is reported by the
+// result of the call instead.
+void silentLog(void*, int, const char*, va_list) {}
 
 void freePackets(VideoStream* stream)
 {
@@ -70,58 +102,10 @@ void freePackets(VideoStream* stream)
     stream->packets.clear();
 }
 
-// Stamps that order the frames for display: the packets' pts when every
-// packet has a distinct one, else their dts, else the order in the file.
-bool distinctStamps(std::vector<std::int64_t> stamps)
-{
-    std::sort(stamps.begin(), stamps.end());
-    return std::adjacent_find(stamps.begin(), stamps.end()) == stamps.end();
-}
-
-void assignStamps(VideoStream* stream, bool reorders)
-{
-    const std::size_t count = stream->packets.size();
-    std::vector<std::int64_t> pts(count);
-    std::vector<std::int64_t> dts(count);
-    bool allPts = true;
-    bool allDts = true;
-    for (std::size_t i = 0; i < count; ++i) {
-        pts[i] = stream->packets[i]->pts;
-        dts[i] = stream->packets[i]->dts;
-        allPts = allPts && pts[i] != AV_NOPTS_VALUE;
-        allDts = allDts && dts[i] != AV_NOPTS_VALUE;
-    }
-    std::vector<std::int64_t> stamps;
-    if (allPts && distinctStamps(pts)) {
-        stamps = pts;
-    } else if (allDts && distinctStamps(dts) && !reorders) {
-        stamps = dts;
-    } else {
-        stream->sequential = reorders;
-        stamps.resize(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            stamps[i] = static_cast<std::int64_t>(i);
-        }
-    }
-    std::vector<std::int32_t> order(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        order[i] = static_cast<std::int32_t>(i);
-        stream->packets[i]->pts = stamps[i];
-        stream->packets[i]->dts = AV_NOPTS_VALUE;
-    }
-    std::sort(order.begin(), order.end(), [&](std::int32_t a, std::int32_t b) { return stamps[a] < stamps[b]; });
-    stream->displayToPacket = order;
-    stream->sortedStamps.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        stream->sortedStamps[i] = stamps[order[i]];
-    }
-}
-
 // Frame rate as the clip library's rate / scale pair.
 void frameRate(const AVStream* avStream, DWORD& rate, DWORD& scale)
 {
-    AVRational candidates[3] = {avStream->avg_frame_rate, avStream->r_frame_rate,
-                                av_inv_q(avStream->time_base)};
+    AVRational candidates[3] = {avStream->avg_frame_rate, avStream->r_frame_rate, av_inv_q(avStream->time_base)};
     for (const AVRational& candidate : candidates) {
         if (candidate.num > 0 && candidate.den > 0) {
             rate = static_cast<DWORD>(candidate.num);
@@ -167,79 +151,99 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
     return ok && !stream->packets.empty();
 }
 
-// Decode position to start from for the packet at decode position target:
-// the last key frame before it that is not shown after it.
-std::int32_t keyFrameFor(const VideoStream* stream, std::int32_t target)
+// Each packet's entry in the timeline. An AVI stream's time stamps count
+// entries, the empty ones included; elsewhere, or when the stamps do not
+// grow from packet to packet, the packets follow one another.
+void assignEntries(VideoStream* stream, bool stampsCountEntries)
 {
-    if (stream->sequential) {
-        return 0;
+    const std::size_t count = stream->packets.size();
+    stream->entries.resize(count);
+    bool growing = stampsCountEntries;
+    std::int64_t previous = -1;
+    for (std::size_t i = 0; i < count && growing; ++i) {
+        const std::int64_t dts = stream->packets[i]->dts;
+        growing = dts != AV_NOPTS_VALUE && dts > previous && dts < VIDEO_MAX_FRAMES;
+        previous = dts;
     }
-    const std::int64_t targetStamp = stream->packets[target]->pts;
-    for (std::int32_t i = target; i > 0; --i) {
-        const AVPacket* packet = stream->packets[i];
-        if ((packet->flags & AV_PKT_FLAG_KEY) != 0 && packet->pts <= targetStamp) {
-            return i;
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        stream->entries[i] = growing ? static_cast<std::uint32_t>(stream->packets[i]->dts)
+                                     : static_cast<std::uint32_t>(i);
+        // The decoder hands each packet's pts on to the picture the packet
+        // carried: the packet's position tells which one came out.
+        stream->packets[i]->pts = static_cast<std::int64_t>(i);
+        stream->packets[i]->dts = AV_NOPTS_VALUE;
     }
-    return 0;
 }
 
-bool evictFarthest(VideoFrameReader* reader, std::int32_t keep)
+// The frame count: the header's length, or the entries held when the header
+// gives none.
+DWORD clipLength(const VideoStream* stream, std::int64_t headerLength)
 {
-    std::int32_t farthest = -1;
-    std::int32_t farthestDistance = -1;
-    const std::int32_t count = static_cast<std::int32_t>(reader->cache.size());
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t distance = i > keep ? i - keep : keep - i;
-        if (!reader->cache[i].empty() && i != keep && distance > farthestDistance) {
-            farthest = i;
-            farthestDistance = distance;
+    if (headerLength > 0 && headerLength <= VIDEO_MAX_FRAMES) {
+        return static_cast<DWORD>(headerLength);
+    }
+    return stream->entries.back() + 1;
+}
+
+void restartDecode(VideoFrameReader* reader, std::int32_t keyPacket)
+{
+    avcodec_flush_buffers(reader->decoder);
+    reader->running = true;
+    reader->flushSent = false;
+    reader->drained = false;
+    reader->chainStart = keyPacket;
+    reader->chainFirstPicture = reader->pictureOfPacket.empty() ? 0 : std::max(0, reader->pictureOfPacket[keyPacket]);
+    reader->nextPacket = keyPacket;
+    reader->picturesOut = 0;
+    reader->lastPictureOut = -1;
+}
+
+// Makes room for one more bitmap near target; false when every kept bitmap
+// is nearer target than picture is.
+bool makeRoom(VideoFrameReader* reader, std::int32_t picture, std::int32_t target)
+{
+    const std::uint64_t bitmapBytes = reader->stream->bitmapBytes;
+    const auto distance = [target](std::int32_t i) { return i > target ? i - target : target - i; };
+    while (reader->cacheBytes + bitmapBytes > reader->cacheLimit) {
+        std::int32_t farthest = -1;
+        const std::int32_t count = static_cast<std::int32_t>(reader->cache.size());
+        for (std::int32_t i = 0; i < count; ++i) {
+            if (!reader->cache[i].empty() && (farthest < 0 || distance(i) > distance(farthest))) {
+                farthest = i;
+            }
         }
+        if (farthest < 0 || (picture != target && distance(farthest) <= distance(picture))) {
+            return false;
+        }
+        reader->cacheBytes -= reader->cache[farthest].size();
+        std::vector<BYTE>().swap(reader->cache[farthest]);
     }
-    if (farthest < 0) {
-        return false;
-    }
-    reader->cacheBytes -= reader->cache[farthest].size();
-    std::vector<BYTE>().swap(reader->cache[farthest]);
     return true;
 }
 
-// Converts the decoder's frame to the bitmap of its frame number and keeps it.
-void keepFrame(VideoFrameReader* reader, std::int32_t target)
+// Converts the decoder's frame to the bitmap of picture and keeps it when
+// the cache has room for it near target. False when it can not be converted.
+bool keepPicture(VideoFrameReader* reader, std::int32_t picture, std::int32_t target)
 {
     VideoStream* stream = reader->stream;
     const AVFrame* frame = reader->frame;
-    std::int32_t index = reader->framesOut++;
-    if (!stream->sequential) {
-        const std::int64_t stamp = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
-        auto found = std::lower_bound(stream->sortedStamps.begin(), stream->sortedStamps.end(), stamp);
-        if (found == stream->sortedStamps.end() || *found != stamp) {
-            return;
-        }
-        index = static_cast<std::int32_t>(found - stream->sortedStamps.begin());
-    }
-    if (index >= static_cast<std::int32_t>(reader->cache.size()) || !reader->cache[index].empty() || frame->width <= 0 || frame->height <= 0 ||
-        frame->width > VIDEO_MAX_DIMENSION || frame->height > VIDEO_MAX_DIMENSION || frame->format < 0) {
-        return;
+    if (!reader->cache[picture].empty() || !makeRoom(reader, picture, target)) {
+        return true;
     }
     // Frames whose size differs from the stream's are scaled to it, so every
-    // bitmap of a clip has the header of frame 0.
+    // bitmap of a clip has the header of the stream.
     reader->scaler = sws_getCachedContext(reader->scaler, frame->width, frame->height,
-                                          static_cast<AVPixelFormat>(frame->format), stream->width,
-                                          stream->height, AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr,
-                                          nullptr);
+                                          static_cast<AVPixelFormat>(frame->format), stream->width, stream->height,
+                                          AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (reader->scaler == nullptr) {
-        return;
+        return false;
     }
     std::uint8_t* planes[4] = {reader->scratch, nullptr, nullptr, nullptr};
     int strides[4] = {reader->scratchStride, 0, 0, 0};
-    if (sws_scale(reader->scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) !=
-        stream->height) {
-        return;
+    if (sws_scale(reader->scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) != stream->height) {
+        return false;
     }
-    while (reader->cacheBytes + stream->bitmapBytes > VIDEO_CACHE_BYTES && evictFarthest(reader, target)) {
-    }
-    std::vector<BYTE>& bitmap = reader->cache[index];
+    std::vector<BYTE>& bitmap = reader->cache[picture];
     bitmap.assign(stream->bitmapBytes, 0);
     BITMAPINFOHEADER header = {};
     header.biSize = sizeof(BITMAPINFOHEADER);
@@ -256,29 +260,156 @@ void keepFrame(VideoFrameReader* reader, std::int32_t target)
                     reader->scratch + static_cast<std::size_t>(y) * reader->scratchStride, rowBytes);
     }
     reader->cacheBytes += stream->bitmapBytes;
+    return true;
 }
 
-void restartDecode(VideoFrameReader* reader, std::int32_t keyFrame)
+bool usableFrame(const AVFrame* frame)
 {
-    avcodec_flush_buffers(reader->decoder);
-    reader->running = true;
-    reader->flushSent = false;
-    reader->drained = false;
-    reader->chainStart = keyFrame;
-    reader->nextPacket = keyFrame;
-    reader->framesOut = 0;
+    return frame->width > 0 && frame->height > 0 && frame->width <= VIDEO_MAX_DIMENSION &&
+           frame->height <= VIDEO_MAX_DIMENSION && frame->format >= 0 && frame->decode_error_flags == 0 &&
+           (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
 }
 
-// Feeds the running decode until frame target is kept or the stream ends.
+// The first decode, from the first packet to the end: builds the picture
+// table and keeps the pictures from the first on, as many as the cache holds.
+// False when the clip gives no picture at all.
+bool surveyPictures(VideoFrameReader* reader)
+{
+    VideoStream* stream = reader->stream;
+    const std::int32_t packetCount = static_cast<std::int32_t>(stream->packets.size());
+    std::vector<std::int32_t> tags;
+    std::vector<std::uint8_t> refused(stream->packets.size(), 0);
+    restartDecode(reader, 0);
+    reader->cache.clear();
+    const auto receiveAll = [&] {
+        while (avcodec_receive_frame(reader->decoder, reader->frame) == 0) {
+            ++reader->decodedFrames;
+            const std::int32_t picture = static_cast<std::int32_t>(tags.size());
+            tags.push_back(reader->frame->pts >= 0 && reader->frame->pts < packetCount
+                               ? static_cast<std::int32_t>(reader->frame->pts)
+                               : NO_PICTURE);
+            reader->cache.emplace_back();
+            const bool usable = usableFrame(reader->frame) && keepPicture(reader, picture, 0);
+            reader->pictureFailed.push_back(usable ? 0 : 1);
+            av_frame_unref(reader->frame);
+        }
+    };
+    for (std::int32_t i = 0; i < packetCount; ++i) {
+        int sent = avcodec_send_packet(reader->decoder, stream->packets[i]);
+        if (sent == AVERROR(EAGAIN)) {
+            receiveAll();
+            sent = avcodec_send_packet(reader->decoder, stream->packets[i]);
+        }
+        if (sent < 0) {
+            refused[i] = 1;
+        }
+        receiveAll();
+    }
+    avcodec_send_packet(reader->decoder, nullptr);
+    receiveAll();
+    reader->running = false;
+
+    const std::int32_t pictureCount = static_cast<std::int32_t>(tags.size());
+    if (pictureCount == 0) {
+        return false;
+    }
+    // Tags that are not one per packet: the display order only holds for a
+    // decode from the first packet, and the k-th picture is shown from the
+    // k-th packet's entry.
+    reader->pictureOfPacket.assign(stream->packets.size(), NO_PICTURE);
+    reader->packetOfPicture.assign(tags.size(), NO_PICTURE);
+    for (std::int32_t picture = 0; picture < pictureCount && !reader->sequential; ++picture) {
+        const std::int32_t tag = tags[picture];
+        reader->sequential = tag == NO_PICTURE || reader->pictureOfPacket[tag] != NO_PICTURE;
+        if (!reader->sequential) {
+            reader->pictureOfPacket[tag] = picture;
+        }
+    }
+    std::vector<std::int32_t> givers; // packets that gave a picture, in decode order
+    if (reader->sequential) {
+        std::fill(reader->pictureOfPacket.begin(), reader->pictureOfPacket.end(), NO_PICTURE);
+        for (std::int32_t i = 0; i < std::min(pictureCount, packetCount); ++i) {
+            givers.push_back(i);
+        }
+    } else {
+        for (std::int32_t i = 0; i < packetCount; ++i) {
+            if (reader->pictureOfPacket[i] != NO_PICTURE) {
+                givers.push_back(i);
+            }
+        }
+    }
+    // Pictures in display order from the entries of the packets that gave
+    // them; a refused packet fails its entry.
+    std::size_t nextGiver = 0;
+    for (std::int32_t i = 0; i < packetCount; ++i) {
+        if (nextGiver < givers.size() && givers[nextGiver] == i) {
+            reader->changeEntries.push_back(stream->entries[i]);
+            reader->changePictures.push_back(static_cast<std::int32_t>(nextGiver));
+            ++nextGiver;
+        } else if (refused[i] != 0) {
+            reader->changeEntries.push_back(stream->entries[i]);
+            reader->changePictures.push_back(NO_PICTURE);
+        }
+    }
+    for (std::int32_t picture = 0; picture < static_cast<std::int32_t>(givers.size()); ++picture) {
+        reader->packetOfPicture[picture] = givers[picture];
+    }
+    return true;
+}
+
+// The picture shown at entry index, or NO_PICTURE.
+std::int32_t pictureAt(const VideoFrameReader* reader, std::uint32_t index)
+{
+    const auto& entries = reader->changeEntries;
+    auto after = std::upper_bound(entries.begin(), entries.end(), index);
+    if (after == entries.begin()) {
+        // Entries before the first packet show the first picture.
+        return 0;
+    }
+    return reader->changePictures[static_cast<std::size_t>(after - entries.begin()) - 1];
+}
+
+// The packet to start decoding from for picture: the last key frame at or
+// before the picture's packet whose own picture is not shown later.
+std::int32_t keyPacketFor(const VideoFrameReader* reader, std::int32_t picture)
+{
+    const std::int32_t target = reader->packetOfPicture[picture];
+    if (reader->sequential || target == NO_PICTURE) {
+        return 0;
+    }
+    for (std::int32_t i = target; i > 0; --i) {
+        const std::int32_t shown = reader->pictureOfPacket[i];
+        if ((reader->stream->packets[i]->flags & AV_PKT_FLAG_KEY) != 0 && shown != NO_PICTURE && shown <= picture) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+// Feeds the running decode until picture target is kept or the stream ends.
 bool decodeUntil(VideoFrameReader* reader, std::int32_t target)
 {
     VideoStream* stream = reader->stream;
     const std::int32_t packetCount = static_cast<std::int32_t>(stream->packets.size());
+    const std::int32_t pictureCount = static_cast<std::int32_t>(reader->cache.size());
     while (!reader->drained) {
         const int received = avcodec_receive_frame(reader->decoder, reader->frame);
         if (received == 0) {
             ++reader->decodedFrames;
-            keepFrame(reader, target);
+            std::int32_t picture = NO_PICTURE;
+            if (reader->sequential) {
+                picture = reader->picturesOut;
+            } else if (reader->frame->pts >= 0 && reader->frame->pts < packetCount) {
+                picture = reader->pictureOfPacket[static_cast<std::size_t>(reader->frame->pts)];
+            }
+            ++reader->picturesOut;
+            // Pictures shown before the chain's key frame may refer to
+            // pictures the chain never decoded.
+            if (picture >= reader->chainFirstPicture && picture < pictureCount && reader->pictureFailed[picture] == 0 &&
+                usableFrame(reader->frame)) {
+                reader->lastPictureOut = std::max(reader->lastPictureOut, picture);
+                keepPicture(reader, picture, target);
+            }
             av_frame_unref(reader->frame);
             if (!reader->cache[target].empty()) {
                 return true;
@@ -295,7 +426,7 @@ bool decodeUntil(VideoFrameReader* reader, std::int32_t target)
                 reader->drained = true; // the decoder neither takes nor gives: give up
                 break;
             }
-            ++reader->nextPacket; // a packet the decoder rejects is skipped
+            ++reader->nextPacket; // a packet the decoder refuses is skipped
         } else if (!reader->flushSent) {
             avcodec_send_packet(reader->decoder, nullptr);
             reader->flushSent = true;
@@ -306,6 +437,15 @@ bool decodeUntil(VideoFrameReader* reader, std::int32_t target)
     return !reader->cache[target].empty();
 }
 
+void freeReader(VideoFrameReader* reader)
+{
+    avcodec_free_context(&reader->decoder);
+    sws_freeContext(reader->scaler);
+    av_frame_free(&reader->frame);
+    av_freep(&reader->scratch);
+    delete reader;
+}
+
 } // namespace
 
 VideoStream* videoOpenStream(const char* path)
@@ -313,7 +453,7 @@ VideoStream* videoOpenStream(const char* path)
     if (path == nullptr) {
         return nullptr;
     }
-    av_log_set_level(AV_LOG_ERROR);
+    av_log_set_callback(silentLog);
     const std::string resolved = platformResolvePath(path);
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, resolved.c_str(), nullptr, nullptr) < 0) {
@@ -352,18 +492,16 @@ VideoStream* videoOpenStream(const char* path)
             info.dwQuality = 0xFFFFFFFFu;
             info.rcFrame = {0, 0, stream->width, stream->height};
             std::strncpy(info.szName, "video", sizeof(info.szName) - 1);
-            // A clip with fewer frames than its header announces was cut
-            // short: refuse it at open rather than show half of it.
             if (stream->parameters == nullptr || avcodec_parameters_copy(stream->parameters, parameters) < 0 ||
-                !readPackets(format, streamIndex, stream) ||
-                (avStream->nb_frames > 0 &&
-                 static_cast<std::int64_t>(stream->packets.size()) < avStream->nb_frames)) {
+                !readPackets(format, streamIndex, stream)) {
                 videoReleaseStream(stream);
                 stream = nullptr;
             } else {
-                stream->reorderDelay = std::clamp(parameters->video_delay, 0, 16);
-                assignStamps(stream, parameters->video_delay > 0);
-                info.dwLength = static_cast<DWORD>(stream->packets.size());
+                // A clip cut short keeps its header's length: the entries
+                // past its last packet repeat the last picture, as empty
+                // entries do.
+                assignEntries(stream, std::strcmp(format->iformat->name, "avi") == 0);
+                info.dwLength = clipLength(stream, avStream->nb_frames);
             }
         }
     }
@@ -394,57 +532,68 @@ VideoFrameReader* videoFrameReaderOpen(VideoStream* stream)
     }
     VideoFrameReader* reader = new VideoFrameReader;
     reader->stream = stream;
-    stream->reader = reader;
+    reader->cacheLimit = cacheLimitForNewReaders;
     reader->decoder = avcodec_alloc_context3(codec);
     reader->frame = av_frame_alloc();
     reader->scratchStride = ((stream->width * 3 + 63) & ~63) + 64;
     reader->scratch = static_cast<std::uint8_t*>(
         av_mallocz(static_cast<std::size_t>(reader->scratchStride) * static_cast<std::size_t>(stream->height + 1)));
-    reader->cache.resize(stream->packets.size());
     bool ok = reader->decoder != nullptr && reader->frame != nullptr && reader->scratch != nullptr &&
               avcodec_parameters_to_context(reader->decoder, stream->parameters) >= 0;
     if (ok) {
         // One thread: no frame delay, and the whole decode stays on the caller's thread.
         reader->decoder->thread_count = 1;
-        ok = avcodec_open2(reader->decoder, codec, nullptr) >= 0;
+        ok = avcodec_open2(reader->decoder, codec, nullptr) >= 0 && surveyPictures(reader);
     }
     if (!ok) {
-        avcodec_free_context(&reader->decoder);
-        av_frame_free(&reader->frame);
-        av_freep(&reader->scratch);
-        stream->reader = nullptr;
-        delete reader;
+        freeReader(reader);
         return nullptr;
     }
+    stream->reader = reader;
     return reader;
 }
 
 const BYTE* videoGetFrame(VideoFrameReader* reader, LONG index)
 {
-    if (reader == nullptr || index < 0 || static_cast<std::size_t>(index) >= reader->cache.size()) {
+    if (reader == nullptr || index < 0 || static_cast<DWORD>(index) >= reader->stream->info.dwLength) {
         return nullptr;
     }
-    if (!reader->cache[index].empty()) {
-        return reader->cache[index].data();
+    const std::int32_t picture = pictureAt(reader, static_cast<std::uint32_t>(index));
+    if (picture == NO_PICTURE || reader->pictureFailed[picture] != 0) {
+        return nullptr;
     }
-    const VideoStream* stream = reader->stream;
-    const std::int32_t targetPacket = stream->displayToPacket[index];
-    const std::int32_t keyFrame = keyFrameFor(stream, targetPacket);
+    if (!reader->cache[picture].empty()) {
+        return reader->cache[picture].data();
+    }
+    const std::int32_t keyPacket = keyPacketFor(reader, picture);
     // Go on with the running decode when it has reached the key frame the
-    // target needs and has not yet passed the target (a reordering decoder
-    // gives a frame up to reorderDelay packets late); otherwise, or when that
-    // ends without the frame, start again from the key frame.
-    const bool onTheWay = reader->running && !reader->drained && reader->chainStart <= keyFrame &&
-                          reader->nextPacket >= keyFrame &&
-                          reader->nextPacket <= targetPacket + stream->reorderDelay;
-    if (onTheWay && decodeUntil(reader, index)) {
-        return reader->cache[index].data();
+    // picture needs and has not yet given a picture past it; otherwise, or
+    // when that ends without the picture, start again from the key frame.
+    const bool onTheWay = reader->running && !reader->drained && reader->chainStart <= keyPacket &&
+                          reader->nextPacket >= keyPacket && reader->lastPictureOut < picture;
+    if (onTheWay && decodeUntil(reader, picture)) {
+        return reader->cache[picture].data();
     }
-    restartDecode(reader, keyFrame);
-    if (decodeUntil(reader, index)) {
-        return reader->cache[index].data();
+    restartDecode(reader, keyPacket);
+    if (decodeUntil(reader, picture)) {
+        return reader->cache[picture].data();
     }
     return nullptr;
+}
+
+LONG videoFirstFailedFrame(const VideoFrameReader* reader)
+{
+    if (reader == nullptr || reader->pictureFailed[0] != 0) {
+        return 0;
+    }
+    const DWORD length = reader->stream->info.dwLength;
+    for (std::size_t i = 0; i < reader->changeEntries.size() && reader->changeEntries[i] < length; ++i) {
+        const std::int32_t picture = reader->changePictures[i];
+        if (picture == NO_PICTURE || reader->pictureFailed[picture] != 0) {
+            return static_cast<LONG>(reader->changeEntries[i]);
+        }
+    }
+    return -1;
 }
 
 std::uint64_t videoDecodedFrameCount(const VideoFrameReader* reader)
@@ -452,17 +601,17 @@ std::uint64_t videoDecodedFrameCount(const VideoFrameReader* reader)
     return reader != nullptr ? reader->decodedFrames : 0;
 }
 
+std::uint64_t videoCachedBytes(const VideoFrameReader* reader) { return reader != nullptr ? reader->cacheBytes : 0; }
+
+void videoSetCacheLimit(std::uint64_t bytes) { cacheLimitForNewReaders = bytes; }
+
 void videoReleaseStream(VideoStream* stream)
 {
     if (stream == nullptr) {
         return;
     }
-    if (VideoFrameReader* reader = stream->reader) {
-        avcodec_free_context(&reader->decoder);
-        sws_freeContext(reader->scaler);
-        av_frame_free(&reader->frame);
-        av_freep(&reader->scratch);
-        delete reader;
+    if (stream->reader != nullptr) {
+        freeReader(stream->reader);
     }
     freePackets(stream);
     avcodec_parameters_free(&stream->parameters);
