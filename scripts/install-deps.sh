@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # Tests: a real X server and input, and files written by other programs.
   xvfb xdotool x11-utils x11-apps twm imagemagick
-  ffmpeg lame libjpeg-turbo-progs
+  ffmpeg lame libjpeg-turbo-progs assimp-utils
 )
 missing=()
 for p in "${packages[@]}"; do
