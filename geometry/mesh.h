@@ -26,8 +26,9 @@ struct MeshFace {
 };
 static_assert(sizeof(MeshFace) == 6, "MeshFace must match three 16-bit indices");
 
-// A mesh holds at most this many vertices: indices are 16-bit signed numbers.
-constexpr int MESH_MAX_VERTICES = 32767;
+// A mesh holds at most this many vertices: indices are unsigned 16-bit
+// numbers, and 0..65534 is what a 3DS count of 65535 needs.
+constexpr int MESH_MAX_VERTICES = 65535;
 
 // Filled once by a builder (loadMesh3ds, buildGridMesh); the arrays live
 // until exit, so a scene may change vertices and upload them again.

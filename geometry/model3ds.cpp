@@ -36,8 +36,10 @@ struct Walk3ds {
 
 [[noreturn]] void corruptFile(const char* path) { fatalExit(formatMessage("Corrupt 3DS file: %s", path)); }
 
-// Reads the 16-bit count that opens a list chunk of rest bytes and checks
-// that its records fit inside the chunk.
+// Reads the count that opens a list chunk of rest bytes and checks that its
+// records fit inside the chunk. Counts are unsigned 16-bit: an exporter
+// fills an object up to 65535 vertices and faces, and every one of those
+// vertices is reachable by a 16-bit index.
 int readListCount(const Walk3ds& walk, DWORD rest, DWORD recordSize)
 {
     if (rest < 2) {
@@ -53,11 +55,10 @@ int readListCount(const Walk3ds& walk, DWORD rest, DWORD recordSize)
 
 // The vertex and mapping lists fill one array: the first of them allocates
 // it, the second must have the same count.
+static_assert(MESH_MAX_VERTICES >= 0xFFFF, "a mesh must hold every vertex a 3DS list can count");
+
 void takeVertexArray(Mesh& mesh, Walk3ds& walk, int count, bool allocated)
 {
-    if (count > MESH_MAX_VERTICES) {
-        corruptFile(walk.path);
-    }
     if (allocated) {
         if (count != walk.listCount) {
             corruptFile(walk.path);

@@ -1,17 +1,23 @@
 // 3DS loader on files written by the test: the chunk walk (entered, skipped
 // and selected chunks), list contents, and every way a damaged file ends.
 #include "geometry/model3ds.h"
+#include "imaging/png_writer.h"
+#include "platform/gl/gl_device.h"
+#include "platform/window.h"
 #include "resources/files.h"
 #include "resources/memory.h"
 #include "tests/dgl_fixture.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -286,14 +292,49 @@ TEST_F(Model3ds, ListsThatDoNotFitTheirChunkOrTheMeshAreCorrupt)
         {"vertex count differs", object(join({mappingList({{0, 0}, {1, 1}}), vertexList(TRIANGLE),
                                               faceList({{0, 1, 2}})}))},
         {"list chunk too short for its count", object(join({chunk(0x4110, {1}), faceList({{0, 0, 0}})}))},
-        {"more vertices than 16-bit indices hold",
-         object(join({vertexList(std::vector<Vector3>(40000, Vector3(1, 2, 3))), faceList({{0, 1, 2}})}))},
+        // 0xFFFF is 65535 records, not -1: it must be checked against the chunk.
+        {"full 16-bit count beyond the chunk", object(join({vertexList(TRIANGLE, 0xFFFF), faceList({{0, 1, 2}})}))},
+        {"full 16-bit face count beyond the chunk",
+         object(join({vertexList(TRIANGLE), faceList({{0, 1, 2}}, 0xFFFF)}))},
     };
     for (const Case& c : cases) {
         const char* path = write(c.file);
         EXPECT_FATAL(loadMesh3ds(mesh, path, 0, 1.0f, 0), corrupt(path)) << c.what;
         init();
     }
+}
+
+// Counts are unsigned 16-bit: 65535 vertices and faces fill one object, and
+// the last vertex is reachable by a 16-bit index.
+TEST_F(Model3ds, CountsUpTo65535AreValid)
+{
+    std::vector<Vector3> positions;
+    for (int v = 0; v < 0xFFFF; ++v) {
+        positions.push_back(Vector3(static_cast<float>(v % 256), static_cast<float>(v / 256), 0.0f));
+    }
+    std::vector<std::array<int, 3>> faces;
+    for (int f = 0; f < 0xFFFF; ++f) {
+        faces.push_back({f, (f + 1) % 0xFFFF, (f + 256) % 0xFFFF});
+    }
+    const char* path = write(mainChunk(named("big", chunk(0x4100, join({vertexList(positions), faceList(faces)})))));
+    loadMesh3ds(mesh, path, 0, 1.0f, 0xFFFFFFFFu);
+    ASSERT_EQ(mesh.vertexCount, 65535);
+    ASSERT_EQ(mesh.faceCount, 65535);
+    EXPECT_EQ(mesh.faces[65534].a, 65534);
+    EXPECT_FLOAT_EQ(mesh.vertices[65534].position.x, 254.0f);
+    EXPECT_FLOAT_EQ(mesh.vertices[65534].position.y, 255.0f);
+    EXPECT_NEAR(mesh.vertices[40000].normal.length(), 1.0f, 1e-5f);
+    UINT length = 0;
+    ASSERT_NE(recordingBufferMemory(mesh.vertexBuffer, &length), nullptr);
+    EXPECT_EQ(length, 65535u * 36u);
+    ASSERT_NE(recordingBufferMemory(mesh.indexBuffer, &length), nullptr);
+    EXPECT_EQ(length, 65535u * 6u);
+
+    // One index past the last vertex is a damaged file.
+    init();
+    faces.back() = {0, 1, 0xFFFF};
+    const char* past = write(mainChunk(named("big", chunk(0x4100, join({vertexList(positions), faceList(faces)})))));
+    EXPECT_FATAL(loadMesh3ds(mesh, past, 0, 1.0f, 0), corrupt(past));
 }
 
 // The show's own models, as the data set writes them and the scenes load them.
@@ -321,6 +362,142 @@ TEST_F(Model3ds, TheShowsModelsLoad)
             ASSERT_TRUE(std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) << model.name;
         }
         EXPECT_NEAR(mean.x / static_cast<float>(loaded.vertexCount), 0.0f, 1e-3f) << model.name;
+    }
+}
+
+// A model written by a real exporter: a 65535-vertex grid as an OBJ file,
+// turned into 3DS by the Open Asset Import tool, which fills its objects to
+// the 16-bit limit. The first object is loaded and drawn on the OpenGL
+// device; the upper half of it is made only of vertices past index 32767.
+class Model3dsExported : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        dglShutdown();
+        dglForgetAll();
+        glDeviceSetPresentHook(nullptr, nullptr);
+        if (window != nullptr) {
+            platformDestroyWindow(window);
+        }
+        if (savedImplementation != nullptr) {
+            d3dSetImplementation(savedImplementation);
+        }
+        closeAllFiles();
+        freeAllMemory();
+        if (!folder.empty()) {
+            EXPECT_EQ(std::system(("rm -rf " + folder).c_str()), 0);
+        }
+    }
+
+    static void keepFrame(const std::uint8_t* rgb, int width, int height, void* user)
+    {
+        Model3dsExported* test = static_cast<Model3dsExported*>(user);
+        test->frame.assign(rgb, rgb + static_cast<std::size_t>(width) * height * 3);
+        test->frameWidth = width;
+    }
+    const std::uint8_t* pixel(int x, int y) const
+    {
+        return &frame[(static_cast<std::size_t>(y) * frameWidth + x) * 3];
+    }
+
+    std::string folder;
+    HWND window = nullptr;
+    Direct3DCreate8Function savedImplementation = nullptr;
+    std::vector<std::uint8_t> frame;
+    int frameWidth = 0;
+};
+
+constexpr int GRID_COLUMNS = 255;
+constexpr int GRID_ROWS = 257; // 255 x 257 = 65535 vertices
+constexpr float GRID_STEP = 0.1f;
+
+TEST_F(Model3dsExported, AFullObjectFromAnExporterLoadsAndDraws)
+{
+    if (std::system("command -v assimp > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "assimp (package assimp-utils) is not installed: no exporter to write the 3DS file";
+    }
+    char pattern[] = "/tmp/gfxcore-3ds-XXXXXX";
+    folder = mkdtemp(pattern);
+    {
+        std::ofstream obj(folder + "/grid.obj");
+        for (int y = 0; y < GRID_ROWS; ++y) {
+            for (int x = 0; x < GRID_COLUMNS; ++x) {
+                obj << "v " << x * GRID_STEP << " " << y * GRID_STEP << " " << ((x * 7 + y * 3) % 11) * 0.01f << "\n";
+            }
+        }
+        for (int y = 0; y + 1 < GRID_ROWS; ++y) {
+            for (int x = 0; x + 1 < GRID_COLUMNS; ++x) {
+                const int a = y * GRID_COLUMNS + x + 1;
+                obj << "f " << a << " " << a + 1 << " " << a + GRID_COLUMNS + 1 << "\n";
+                obj << "f " << a << " " << a + GRID_COLUMNS + 1 << " " << a + GRID_COLUMNS << "\n";
+            }
+        }
+    }
+    const int exported = std::system(("cd " + folder + " && assimp export grid.obj grid.3ds > export.log 2>&1").c_str());
+    if (exported != 0) {
+        EXPECT_EQ(std::system(("cat " + folder + "/export.log").c_str()), 0);
+    }
+    ASSERT_EQ(exported, 0);
+    const std::string path = folder + "/grid.3ds";
+
+    savedImplementation = d3dImplementation();
+    window = platformCreateRenderWindow(640, 480);
+    if (window == nullptr) {
+        GTEST_SKIP() << "no OpenGL window";
+    }
+    d3dSetImplementation(glDirect3DCreate8);
+    glDeviceSetPresentHook(keepFrame, this);
+    dglInit(window, 640, 480, false);
+
+    Mesh mesh{};
+    loadMesh3ds(mesh, path.c_str(), 0, 1.0f, 0xFFFF0000u);
+    ASSERT_EQ(mesh.vertexCount, 65535);
+    int highest = 0;
+    for (int f = 0; f < mesh.faceCount; ++f) {
+        highest = std::max({highest, static_cast<int>(mesh.faces[f].a), static_cast<int>(mesh.faces[f].b),
+                            static_cast<int>(mesh.faces[f].c)});
+    }
+    EXPECT_EQ(highest, 65534);
+    // Every vertex is a point of the grid, as the OBJ file has it.
+    std::set<std::pair<int, int>> points;
+    for (int v = 0; v < mesh.vertexCount; ++v) {
+        const Vector3& p = mesh.vertices[v].position;
+        const float gx = p.x / GRID_STEP;
+        const float gy = p.y / GRID_STEP;
+        ASSERT_NEAR(gx, std::round(gx), 1e-3f) << v;
+        ASSERT_NEAR(gy, std::round(gy), 1e-3f) << v;
+        points.insert({static_cast<int>(std::round(gx)), static_cast<int>(std::round(gy))});
+    }
+    EXPECT_GT(points.size(), 11000u);
+
+    // Straight on, without lighting: the grid's rows 0..44 (y 0 to 4.4)
+    // are one red band across the window.
+    dglDisable(DGL_LIGHTING);
+    dglSetCullMode(D3DCULL_NONE);
+    dglSetTransform(D3DTS_PROJECTION, dglMatrixOrtho(26.0f, 19.5f, 0.0f, 10.0f));
+    dglSetTransform(D3DTS_VIEW, dglMatrixIdentity());
+    dglSetTransform(D3DTS_WORLD, dglMatrixTranslate(-12.7f, -2.2f, -1.0f));
+    dglClearColorBuffer(0xFF000000u);
+    dglSetVertexFormat(DGL_VERTEX_PNCT);
+    dglBindVertexBuffer(DGL_VERTEX_PNCT, mesh.vertexBuffer);
+    dglBindIndexBuffer(mesh.indexBuffer, 0);
+    dglDrawIndexedPrimitives(D3DPT_TRIANGLELIST, mesh.faceCount, 0, mesh.vertexCount, 0);
+    dglSwapBuffers();
+    ASSERT_EQ(frameWidth, 640);
+    const char* keep = std::getenv("GFXCORE_TEST_PNG_DIR");
+    if (keep != nullptr && keep[0] != 0) {
+        writePngRgb(std::string(keep) + "/model3ds-exported.png", frame.data(), 640, 480);
+    }
+    // Rows of the window: grid y 1.1 (vertices below 32768), y 3.3 (above),
+    // y 6 (outside the object).
+    auto row = [](float gridY) { return static_cast<int>(240.0f - (gridY - 2.2f) * 2.01f / 19.5f * 240.0f); };
+    for (int x = 190; x < 450; x += 4) {
+        for (float gridY : {1.1f, 3.3f}) {
+            const std::uint8_t* p = pixel(x, row(gridY));
+            ASSERT_TRUE(p[0] == 255 && p[1] == 0 && p[2] == 0) << "x " << x << ", grid y " << gridY;
+        }
+        const std::uint8_t* outside = pixel(x, row(6.0f));
+        ASSERT_TRUE(outside[0] == 0 && outside[1] == 0 && outside[2] == 0) << "x " << x;
     }
 }
 
