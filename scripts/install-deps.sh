@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config
-  libsdl2-dev libgl-dev libgl1-mesa-dri
+  libsdl2-dev libgl-dev libgl1-mesa-dri libx11-dev libxfixes-dev
   libmpg123-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
