@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -281,26 +282,97 @@ TEST(BeatSwing, FrameIndexRunsThroughTheClipOncePerBeat)
 
 // A scene's use: every rendered frame advances the swing and copies the
 // chosen frame. The clip goes forwards, backwards, forwards..., showing the
-// right frame each time, and each frame is decoded only once.
-TEST_F(AviStreams, PingPongPlaybackShowsTheSwingFrameAndDecodesEachOnce)
+// right frame each time. A clip that fits the cache (the show's do) is never
+// decoded again after open; a longer one stays within the cache limit and
+// decodes a missing frame from its key frame only.
+TEST_F(AviStreams, PingPongPlaybackShowsTheSwingFrameWithinTheCache)
 {
+    const auto play = [this](AviStream& stream, std::uint64_t mostDecodesPerFrame, std::uint64_t cacheLimit) {
+        const float factor = aviSwingFactor(stream.frameCount);
+        BeatSwing swing;
+        int shownForwards = 0;
+        int shownBackwards = 0;
+        for (std::int32_t r = 0; r < 4 * 430; r += 7) {
+            const float s = static_cast<float>(r) * 0.001f;
+            beatSwingAdvance(swing, r, s);
+            const std::int32_t frame = beatSwingFrame(swing, s, stream.frameCount, factor);
+            const std::uint64_t before = videoDecodedFrameCount(stream.frameReader);
+            copy(stream, frame);
+            ASSERT_EQ(frameInTexture(texel(40, 32)), frame) << "r = " << r;
+            EXPECT_LE(videoDecodedFrameCount(stream.frameReader) - before, mostDecodesPerFrame) << "r = " << r;
+            EXPECT_LE(videoCachedBytes(stream.frameReader), cacheLimit);
+            (swing.direction == 0 ? shownForwards : shownBackwards) += 1;
+        }
+        EXPECT_GT(shownForwards, 100);
+        EXPECT_GT(shownBackwards, 100);
+    };
+
     AviStream& stream = streams[0];
     stream.open(clipPath().c_str());
-    const float factor = aviSwingFactor(stream.frameCount);
-    BeatSwing swing;
-    int shownForwards = 0;
-    int shownBackwards = 0;
-    for (std::int32_t r = 0; r < 4 * 430; r += 7) {
-        const float s = static_cast<float>(r) * 0.001f;
-        beatSwingAdvance(swing, r, s);
-        const std::int32_t frame = beatSwingFrame(swing, s, stream.frameCount, factor);
-        copy(stream, frame);
-        ASSERT_EQ(frameInTexture(texel(40, 32)), frame) << "r = " << r;
-        (swing.direction == 0 ? shownForwards : shownBackwards) += 1;
-    }
-    EXPECT_GT(shownForwards, 100);
-    EXPECT_GT(shownBackwards, 100);
     EXPECT_EQ(videoDecodedFrameCount(stream.frameReader), stream.frameCount);
+    play(stream, 0, VIDEO_CACHE_BYTES);
+
+    // Room for four of the twenty frames, a key frame every four.
+    const std::uint64_t bitmapBytes = 40 + 236 * 64;
+    videoSetCacheLimit(4 * bitmapBytes);
+    streams[1].open(clipPath().c_str());
+    videoSetCacheLimit(VIDEO_CACHE_BYTES);
+    EXPECT_EQ(videoCachedBytes(streams[1].frameReader), 4 * bitmapBytes);
+    play(streams[1], 4, 4 * bitmapBytes);
+}
+
+// Frames the decoder refuses end the program at open: with the open message
+// for frame 0, which opening reads, and with the render message for any
+// other, the message its copy would give.
+TEST_F(AviStreams, RefusedFramesEndTheProgramAtOpenWithTheirMessage)
+{
+    TestClip settings;
+    settings.frames = 8;
+    const std::string middle = testClipPath("refused-middle.avi");
+    std::string error;
+    ASSERT_TRUE(writeTestClip(middle, settings, error)) << error;
+    ASSERT_TRUE(breakTestClipChunk(middle, 5));
+    EXPECT_FATAL(streams[0].open(middle.c_str()), renderMessage(middle));
+    EXPECT_EQ(aviStreamCount(), 0);
+
+    const std::string first = testClipPath("refused-first.avi");
+    ASSERT_TRUE(writeTestClip(first, settings, error)) << error;
+    ASSERT_TRUE(breakTestClipChunk(first, 0));
+    EXPECT_FATAL(streams[0].open(first.c_str()), openMessage(first));
+}
+
+// A clip cut short keeps the length its header gives and plays what it
+// holds: the frames past the cut repeat the last picture there is.
+TEST_F(AviStreams, ClipCutShortPlaysWhatItHolds)
+{
+    TestClip settings;
+    settings.frames = 20;
+    const std::string whole = testClipPath("whole.avi");
+    std::string error;
+    ASSERT_TRUE(writeTestClip(whole, settings, error)) << error;
+    std::ifstream in(whole, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Cut half way through the frames' data.
+    const std::string movi = "movi";
+    const std::size_t data = static_cast<std::size_t>(std::search(bytes.begin(), bytes.end(), movi.begin(), movi.end()) -
+                                                      bytes.begin());
+    ASSERT_LT(data, bytes.size());
+    const std::size_t cutAt = data + (bytes.size() - data) / 2;
+    const std::string cut = writeFile("cut.avi", std::vector<char>(bytes.begin(), bytes.begin() + cutAt));
+
+    AviStream& stream = streams[0];
+    stream.open(cut.c_str());
+    EXPECT_EQ(stream.frameCount, 20u);
+    copy(stream, 3);
+    EXPECT_EQ(frameInTexture(texel(30, 24)), 3);
+    copy(stream, 19);
+    const int last = frameInTexture(texel(30, 24));
+    EXPECT_GE(last, 6);
+    EXPECT_LT(last, 12);
+    for (std::int32_t frame = last; frame < 20; ++frame) {
+        copy(stream, frame);
+        EXPECT_EQ(frameInTexture(texel(30, 24)), last) << frame;
+    }
 }
 
 } // namespace

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -186,19 +189,23 @@ TEST_P(VideoCodecs, FrameExactForwardsBackwardsAndRandom)
     videoReleaseStream(clip.stream);
 }
 
-// The show plays a clip forwards, then backwards, over and over: once every
-// frame has been seen nothing is decoded again.
-TEST_P(VideoCodecs, PingPongDecodesEachFrameOnce)
+// The show plays a clip forwards, then backwards, over and over. A clip that
+// fits the cache is decoded once, at open; a longer one keeps to the cache
+// limit and decodes a missing frame from its key frame, no further back.
+TEST_P(VideoCodecs, PingPongWithinAndBeyondTheCache)
 {
     TestClip settings;
     settings.codec = GetParam().codec;
     settings.keyInterval = GetParam().keyInterval;
     settings.frames = 24;
     const std::string path = makeClip(std::string(GetParam().name) + "-pingpong.avi", settings);
+    const std::uint64_t bitmapBytes = 40 + 64 * 3 * 48;
 
     for (bool startBackwards : {false, true}) {
         OpenClip clip = openClip(path);
         ASSERT_NE(clip.reader, nullptr);
+        EXPECT_EQ(videoDecodedFrameCount(clip.reader), 24u);
+        EXPECT_EQ(videoCachedBytes(clip.reader), 24 * bitmapBytes);
         for (int swing = 0; swing < 4; ++swing) {
             const bool reverse = (swing % 2 == 1) != startBackwards;
             expectFramesInOrder(clip, reverse ? backwards(24) : forwards(24), "ping-pong");
@@ -206,6 +213,28 @@ TEST_P(VideoCodecs, PingPongDecodesEachFrameOnce)
         EXPECT_EQ(videoDecodedFrameCount(clip.reader), 24u) << "starting backwards: " << startBackwards;
         videoReleaseStream(clip.stream);
     }
+
+    videoSetCacheLimit(5 * bitmapBytes);
+    OpenClip clip = openClip(path);
+    videoSetCacheLimit(VIDEO_CACHE_BYTES);
+    ASSERT_NE(clip.reader, nullptr);
+    EXPECT_EQ(videoCachedBytes(clip.reader), 5 * bitmapBytes);
+    // A key frame every keyInterval frames, B-frames up to two behind.
+    const std::uint64_t mostPerFrame = static_cast<std::uint64_t>(GetParam().keyInterval) + 2;
+    for (int swing = 0; swing < 4; ++swing) {
+        for (int index : swing % 2 == 1 ? backwards(24) : forwards(24)) {
+            const std::uint64_t before = videoDecodedFrameCount(clip.reader);
+            const BYTE* bitmap = videoGetFrame(clip.reader, index);
+            ASSERT_NE(bitmap, nullptr) << index;
+            EXPECT_EQ(frameShown(bitmap), index);
+            EXPECT_LE(videoDecodedFrameCount(clip.reader) - before, mostPerFrame) << index;
+            EXPECT_LE(videoCachedBytes(clip.reader), 5 * bitmapBytes);
+            // The frame asked for stays while the ones near it are decoded.
+            EXPECT_EQ(videoGetFrame(clip.reader, index), bitmap);
+        }
+    }
+    expectFramesInOrder(clip, shuffled(24, 5), "random, small cache");
+    videoReleaseStream(clip.stream);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, VideoCodecs,
@@ -315,6 +344,160 @@ TEST(VideoClip, AbsurdFrameSizeIsRefused)
         EXPECT_EQ(info.rcFrame.bottom, 48);
         videoReleaseStream(stream);
     }
+}
+
+// ------------------------------------------------- clips written by ffmpeg
+
+bool runQuietly(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) == 0;
+}
+
+// What ffprobe counts: the header's frames and the packets that hold data.
+std::pair<int, int> probeFramesAndPackets(const std::string& path)
+{
+    const std::string out = path + ".probe";
+    const std::string command = "ffprobe -v error -select_streams v:0 -count_packets -show_entries "
+                                "stream=nb_frames,nb_read_packets -of csv=p=0 '" + path + "' >'" + out +
+                                "' 2>/dev/null </dev/null";
+    if (std::system(command.c_str()) != 0) {
+        return {0, 0};
+    }
+    std::ifstream in(out);
+    int frames = 0;
+    int packets = 0;
+    char comma = 0;
+    in >> frames >> comma >> packets;
+    return {frames, packets};
+}
+
+struct ToolClipCase {
+    const char* name;
+    const char* options; // ffmpeg options between the inputs and the output
+    bool withAudio;
+    bool latePicture;       // the picture starts 0.2 s after the sound
+    bool emptyEntries;      // the file's index has entries without data
+    std::vector<int> shown; // the source frame each frame number shows
+};
+
+std::vector<int> sourceFrames(std::vector<int> before, int from, int to)
+{
+    for (int i = from; i <= to; ++i) {
+        before.push_back(i);
+    }
+    return before;
+}
+
+class ToolClips : public ::testing::TestWithParam<ToolClipCase> {};
+
+// Thirty frames of 64 x 48, each grey at testClipGrey(its source number),
+// written by the ffmpeg program the way other tools' files come: frames
+// dropped from a capture (empty index entries), B-frames, a sound track, and
+// a picture that starts later than the sound (leading empty entries). Every
+// frame number shows the picture the index puts there, in any order and with
+// a cache too small for the clip.
+TEST_P(ToolClips, EveryFrameNumberShowsItsPicture)
+{
+    if (!runQuietly("command -v ffmpeg") || !runQuietly("command -v ffprobe")) {
+        GTEST_SKIP() << "ffmpeg and ffprobe write and check the files";
+    }
+    const ToolClipCase& kind = GetParam();
+    const std::string path = testClipPath(std::string(kind.name) + ".avi");
+    const std::string picture = "color=c=gray:s=64x48:r=25:d=1.2,format=rgb24,"
+                                "geq=r='20+6*N':g='20+6*N':b='20+6*N'";
+    std::string command = std::string("ffmpeg -nostdin -y") + (kind.latePicture ? " -itsoffset 0.2" : "") +
+                          " -f lavfi -i \"" + picture + "\"";
+    if (kind.withAudio) {
+        command += " -f lavfi -i sine=d=1.6 -c:a libmp3lame";
+    }
+    ASSERT_TRUE(runQuietly(command + " " + kind.options + " '" + path + "'")) << command;
+    const auto [headerFrames, packets] = probeFramesAndPackets(path);
+    ASSERT_EQ(headerFrames, static_cast<int>(kind.shown.size()));
+    EXPECT_EQ(packets < headerFrames, kind.emptyEntries) << packets << " packets";
+
+    const int length = static_cast<int>(kind.shown.size());
+    const auto expectShown = [&](const OpenClip& clip, const std::vector<int>& order, const char* what) {
+        for (int index : order) {
+            const BYTE* bitmap = videoGetFrame(clip.reader, index);
+            ASSERT_NE(bitmap, nullptr) << what << " frame " << index;
+            EXPECT_EQ(frameShown(bitmap), kind.shown[index]) << what << " frame " << index;
+        }
+    };
+    OpenClip clip = openClip(path);
+    ASSERT_NE(clip.reader, nullptr);
+    EXPECT_EQ(clip.info.dwLength, static_cast<DWORD>(length));
+    EXPECT_EQ(videoFirstFailedFrame(clip.reader), -1);
+    expectShown(clip, forwards(length), "forwards");
+    expectShown(clip, backwards(length), "backwards");
+    videoReleaseStream(clip.stream);
+
+    videoSetCacheLimit(3 * (40 + 64 * 3 * 48));
+    clip = openClip(path);
+    videoSetCacheLimit(VIDEO_CACHE_BYTES);
+    ASSERT_NE(clip.reader, nullptr);
+    expectShown(clip, backwards(length), "backwards, small cache");
+    expectShown(clip, shuffled(length, 3), "random, small cache");
+    expectShown(clip, forwards(length), "forwards, small cache");
+    videoReleaseStream(clip.stream);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Written, ToolClips,
+    ::testing::Values(
+        // A capture that dropped frames 5 to 8: four entries repeat frame 4.
+        ToolClipCase{"mjpeg_dropped", "-vf \"select='not(between(n,5,8))'\" -fps_mode passthrough -c:v mjpeg -q:v 2",
+                     false, false, true, sourceFrames({0, 1, 2, 3, 4, 4, 4, 4, 4}, 9, 29)},
+        ToolClipCase{"xvid_bframes", "-c:v mpeg4 -vtag xvid -bf 2 -g 6 -q:v 2", false, false, false,
+                     sourceFrames({}, 0, 29)},
+        ToolClipCase{"xvid_bframes_sound", "-c:v mpeg4 -vtag xvid -bf 2 -g 6 -q:v 2 -shortest", true, false, false,
+                     sourceFrames({}, 0, 29)},
+        // Five empty entries first.
+        ToolClipCase{"xvid_late_picture", "-c:v mpeg4 -vtag xvid -bf 2 -g 6 -q:v 2", true, true, true,
+                     sourceFrames({0, 0, 0, 0, 0}, 0, 29)}),
+    [](const ::testing::TestParamInfo<ToolClipCase>& info) { return info.param.name; });
+
+// A frame the decoder refuses fails alone, and the reader says which comes
+// first; frames around it, and the entries repeating it, are as they were.
+TEST(VideoClip, RefusedFramesFailAndAreNamedAtOpen)
+{
+    TestClip settings;
+    settings.frames = 10;
+    const std::string path = makeClip("refused.avi", settings);
+    ASSERT_TRUE(breakTestClipChunk(path, 6));
+    ASSERT_TRUE(breakTestClipChunk(path, 8));
+    OpenClip clip = openClip(path);
+    ASSERT_NE(clip.reader, nullptr);
+    EXPECT_EQ(videoFirstFailedFrame(clip.reader), 6);
+    for (int index : {9, 8, 7, 6, 5, 0}) {
+        const BYTE* bitmap = videoGetFrame(clip.reader, index);
+        if (index == 6 || index == 8) {
+            EXPECT_EQ(bitmap, nullptr) << index;
+        } else {
+            ASSERT_NE(bitmap, nullptr) << index;
+            EXPECT_EQ(frameShown(bitmap), index);
+        }
+    }
+    videoReleaseStream(clip.stream);
+
+    // The first frame refused: the clip opens, frame 0 can not be had.
+    const std::string first = makeClip("refused-first.avi", settings);
+    ASSERT_TRUE(breakTestClipChunk(first, 0));
+    clip = openClip(first);
+    ASSERT_NE(clip.reader, nullptr);
+    EXPECT_EQ(videoFirstFailedFrame(clip.reader), 0);
+    EXPECT_EQ(videoGetFrame(clip.reader, 0), nullptr);
+    ASSERT_NE(videoGetFrame(clip.reader, 1), nullptr);
+    EXPECT_EQ(frameShown(videoGetFrame(clip.reader, 1)), 1);
+    videoReleaseStream(clip.stream);
+
+    // Nothing decodable at all: no reader.
+    const std::string none = makeClip("refused-all.avi", TestClip{.frames = 2});
+    ASSERT_TRUE(breakTestClipChunk(none, 0));
+    ASSERT_TRUE(breakTestClipChunk(none, 1));
+    VideoStream* stream = videoOpenStream(none.c_str());
+    ASSERT_NE(stream, nullptr);
+    EXPECT_EQ(videoFrameReaderOpen(stream), nullptr);
+    videoReleaseStream(stream);
 }
 
 } // namespace

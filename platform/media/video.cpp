@@ -80,6 +80,9 @@ struct VideoStream {
     int height = 0;
     int rowStride = 0;
     std::uint32_t bitmapBytes = 0;
+    // The last packet's data runs to the end of the file: a file cut short
+    // may have cut it.
+    bool lastPacketAtEnd = false;
     VideoFrameReader* reader = nullptr;
 };
 
@@ -148,6 +151,12 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
     }
     av_packet_free(&packet);
     stream->info.dwSuggestedBufferSize = largest;
+    const std::int64_t fileSize = format->pb != nullptr ? avio_size(format->pb) : -1;
+    if (ok && !stream->packets.empty() && fileSize > 0) {
+        // The chunk header (8 bytes) is in front of the data.
+        const AVPacket* last = stream->packets.back();
+        stream->lastPacketAtEnd = last->pos >= 0 && last->pos + 8 + last->size >= fileSize;
+    }
     return ok && !stream->packets.empty();
 }
 
@@ -300,7 +309,9 @@ bool surveyPictures(VideoFrameReader* reader)
             receiveAll();
             sent = avcodec_send_packet(reader->decoder, stream->packets[i]);
         }
-        if (sent < 0) {
+        // A last packet cut off with the file is not a damaged frame: the
+        // clip ends before it, like any clip cut short.
+        if (sent < 0 && !(i == packetCount - 1 && stream->lastPacketAtEnd)) {
             refused[i] = 1;
         }
         receiveAll();

@@ -7,9 +7,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -176,4 +180,37 @@ bool writeTestClip(const std::string& path, const TestClip& clip, std::string& e
         return false;
     }
     return true;
+}
+
+bool breakTestClipChunk(const std::string& path, int chunk)
+{
+    std::vector<char> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::string movi = "movi";
+    auto found = std::search(bytes.begin(), bytes.end(), movi.begin(), movi.end());
+    if (found == bytes.end()) {
+        return false;
+    }
+    std::size_t at = static_cast<std::size_t>(found - bytes.begin()) + 4;
+    int seen = 0;
+    while (at + 8 <= bytes.size()) {
+        std::uint32_t size = 0;
+        std::memcpy(&size, &bytes[at + 4], 4);
+        const bool video = bytes[at] == '0' && bytes[at + 1] == '0' && (bytes[at + 2] == 'd' || bytes[at + 3] == 'c');
+        if (std::memcmp(&bytes[at], "idx1", 4) == 0 || size > bytes.size() - at - 8) {
+            return false;
+        }
+        if (video && size > 0 && seen++ == chunk) {
+            std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(at + 8 + size), '\x11');
+            std::ofstream out(path, std::ios::binary);
+            out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            return static_cast<bool>(out);
+        }
+        at += 8 + size + (size & 1);
+    }
+    return false;
 }

@@ -22,6 +22,11 @@ struct TestClip {
 // Writes the clip to path; false with a reason in error on failure.
 bool writeTestClip(const std::string& path, const TestClip& clip, std::string& error);
 
+// Fills the data of an AVI file's video chunk number chunk (counting the
+// chunks that hold data, in file order) with bytes no decoder takes as a
+// picture. False when the file has no such chunk.
+bool breakTestClipChunk(const std::string& path, int chunk);
+
 // Grey level of frame index (up to 38 frames keep distinct levels).
 int testClipGrey(int index);
 
