@@ -18,6 +18,24 @@ constexpr float PI = 3.14159265f;
 
 std::string pathOf(const std::string& folder, const char* name) { return folder + "/" + name; }
 
+// Scales a finished picture's alpha so its densest pixel reaches maxAlpha
+// (0..255). For pictures drawn faint: the show's texture stage takes alpha
+// from the picture alone, so how faint they blend is set here.
+Image faint(Image image, int maxAlpha)
+{
+    float densest = 0.0f;
+    for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
+        densest = std::max(densest, image.pixels[i]);
+    }
+    if (densest > 0.0f) {
+        const float factor = static_cast<float>(maxAlpha) / 255.0f / densest;
+        for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
+            image.pixels[i] *= factor;
+        }
+    }
+    return image;
+}
+
 void frameBorder(Image& image, Rgb colour, int thickness)
 {
     for (int y = 0; y < image.height; ++y) {
@@ -331,8 +349,7 @@ Image portrait(bool second)
 }
 
 // A banner: translucent dark strip with a title and thin lines. strength
-// scales the strip's alpha, ink the alpha of the lines and letters (the show
-// blends these by the picture's own alpha, so a faint banner is faint here).
+// scales the strip's alpha, ink the alpha of the lines and letters.
 Image banner(int width, int height, const std::string& left, const std::string& right, Rgb accent, float strength,
              float ink)
 {
@@ -395,8 +412,7 @@ Image captionStrip(const std::string& text, Rgb colour, bool arrowRight)
     return image;
 }
 
-// The rising arrow: a bold upward arrow with a soft edge glow, faint (the
-// show adds it weighted by this alpha).
+// The rising arrow: a bold upward arrow with a soft edge glow.
 Image arrowPicture()
 {
     Image image(256, 256);
@@ -404,8 +420,8 @@ Image arrowPicture()
     Mask shape(256, 256);
     const float arrow[] = {128, 16, 230, 128, 168, 128, 168, 240, 88, 240, 88, 128, 26, 128};
     maskPolygon(shape, arrow, 7);
-    paintMask(image, blurMask(shape, 6), {0.7f, 0.9f, 1.0f}, 0.25f);
-    paintMaskWith(image, shape, 0.45f,
+    paintMask(image, blurMask(shape, 6), {0.7f, 0.9f, 1.0f}, 0.5f);
+    paintMaskWith(image, shape, 1.0f,
                   [](int, int y) { return mix(Rgb{1, 1, 1}, Rgb{0.6f, 0.85f, 1.0f}, y / 256.0f); });
     return image;
 }
@@ -720,10 +736,12 @@ bool writeAlphaPictures(const std::string& folder, std::string& error)
         !writeTga(pathOf(folder, "bonsang.tga"), bigCaption("bon sang", rgb(0xFFFFFF), rgb(0xFF5080)), error) ||
         !writeTga(pathOf(folder, "pipe.tga"), bigCaption("pipe", rgb(0xFFFFFF), rgb(0x80FF70)), error) ||
         !writeTga(pathOf(folder, "rvb.tga"), bigCaption("r v b", rgb(0xFF4040), rgb(0x4060FF)), error) ||
+        // Faint overlays: the banner lightens what it covers by at most 50
+        // grey levels, the arrow (added to the frame) by at most 25.
         !writePng(pathOf(folder, "overlay-zoveel.png"),
-                  banner(512, 128, "gfxcore", "model echoes 02", rgb(0xFF60A0), 0.2f, 0.5f), true, error) ||
+                  faint(banner(512, 128, "gfxcore", "model echoes 02", rgb(0xFF60A0), 1.0f, 1.0f), 50), true, error) ||
         !writeTga(pathOf(folder, "merde.tga"), framePicture(), error) ||
-        !writePng(pathOf(folder, "pijl-1.png"), arrowPicture(), true, error) ||
+        !writePng(pathOf(folder, "pijl-1.png"), faint(arrowPicture(), 25), true, error) ||
         !writePng(pathOf(folder, "line.png"), linePicture(), true, error) ||
         !writeTga(pathOf(folder, "balk.tga"), barPicture(), error) ||
         !writeTga(pathOf(folder, "star03.tga"), starPicture(), error) ||
