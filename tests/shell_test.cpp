@@ -10,6 +10,8 @@
 #include "platform/sdl/window_sdl.h"
 #include "resources/files.h"
 #include "tests/support/fatal.h"
+#include "tests/support/mp3.h"
+#include "tools/show/options.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +19,10 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -228,6 +233,133 @@ TEST_F(MainLoop, TheLastTurnEndsTheShow)
     EXPECT_EQ(FATAL_MESSAGE(runMainLoopTurn()), "");
     EXPECT_EQ(mainWindow, nullptr);
     EXPECT_EQ(lastFrameTime, 0); // the frame never finished
+}
+
+// The show's command line over the build's defaults.
+ShowCommand parse(std::vector<const char*> arguments, ShowOptions* options, std::string* error = nullptr)
+{
+    arguments.insert(arguments.begin(), "gfxcore");
+    char text[SHOW_OPTION_ERROR_SIZE];
+    ShowCommand command = parseShowOptions(static_cast<int>(arguments.size()), arguments.data(), options, text);
+    if (error != nullptr)
+        *error = text;
+    return command;
+}
+
+TEST(ShowOptions, OverrideTheBuildDefaults)
+{
+    ShowOptions options;
+    ASSERT_EQ(parse({}, &options), ShowCommand::run);
+    EXPECT_EQ(options.display.fullscreen, getDisplaySettings().fullscreen);
+    EXPECT_EQ(options.display.startOffset, getDisplaySettings().startOffset);
+    EXPECT_EQ(options.display.width, 640);
+    EXPECT_EQ(options.renderer, Renderer::gl);
+
+    ASSERT_EQ(parse({"--window", "--start", "57.112", "--renderer", "es"}, &options), ShowCommand::run);
+    EXPECT_FALSE(options.display.fullscreen);
+    EXPECT_FLOAT_EQ(options.display.startOffset, 57.112f);
+    EXPECT_EQ(options.renderer, Renderer::es);
+    // The last of two display modes counts; values may follow '='.
+    ASSERT_EQ(parse({"--window", "--fullscreen", "--start=164.999", "--renderer=core"}, &options), ShowCommand::run);
+    EXPECT_TRUE(options.display.fullscreen);
+    EXPECT_FLOAT_EQ(options.display.startOffset, 164.999f);
+    EXPECT_EQ(options.renderer, Renderer::core);
+    ASSERT_EQ(parse({"--start", "0"}, &options), ShowCommand::run);
+    EXPECT_EQ(options.display.startOffset, 0.0f);
+
+    // Help wins over the version, whatever their order.
+    EXPECT_EQ(parse({"--version", "--help"}, &options), ShowCommand::help);
+    EXPECT_EQ(parse({"-h", "--version"}, &options), ShowCommand::help);
+    EXPECT_EQ(parse({"--version"}, &options), ShowCommand::version);
+}
+
+TEST(ShowOptions, BadCommandLinesSayWhatIsWrong)
+{
+    struct Case {
+        std::vector<const char*> arguments;
+        ShowCommand command;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, ShowCommand::badOption, "unknown option \"--bogus\""},
+        {{"--window", "now"}, ShowCommand::badOption, "unknown option \"now\""},
+        {{"--help", "--win"}, ShowCommand::badOption, "unknown option \"--win\""},
+        {{"--start", "-1"}, ShowCommand::badValue, "--start takes seconds from 0 to below 165, not \"-1\""},
+        {{"--start", "165"}, ShowCommand::badValue, "--start takes seconds from 0 to below 165, not \"165\""},
+        {{"--start", "1e9"}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start", "inf"}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start", "nan"}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start", " 5"}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start", "12s"}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start="}, ShowCommand::badValue, "--start takes seconds"},
+        {{"--start"}, ShowCommand::badValue, "--start needs a value"},
+        {{"--window=yes"}, ShowCommand::badValue, "--window takes no value"},
+        {{"--renderer", "vulkan"}, ShowCommand::badValue, "--renderer takes gl|es|core, not \"vulkan\""},
+    };
+    for (const Case& test : cases) {
+        ShowOptions options;
+        std::string error;
+        EXPECT_EQ(parse(test.arguments, &options, &error), test.command) << test.arguments[0];
+        EXPECT_TRUE(error.starts_with(test.error)) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos);
+    }
+    // A value too long for the message is cut, not overrun.
+    std::string longValue(1000, '9');
+    ShowOptions options;
+    std::string error;
+    EXPECT_EQ(parse({"--start", longValue.c_str()}, &options, &error), ShowCommand::badValue);
+    EXPECT_LT(error.size(), SHOW_OPTION_ERROR_SIZE);
+}
+
+// A later start moves the music with the show clock: what the device plays
+// first is the music at that time, not its beginning.
+TEST(LaterStart, MusicPlaysFromTheStartOffset)
+{
+    char pattern[] = "/tmp/gfxcore-later-XXXXXX";
+    std::string folder = mkdtemp(pattern);
+    char previous[4096];
+    ASSERT_EQ(getcwd(previous, sizeof(previous)), previous);
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    ASSERT_EQ(mkdir("data", 0755), 0);
+    // Two seconds of silence, then a tone.
+    if (!writeTestMp3("data/Music.mp3", 3.0, 2.0)) {
+        EXPECT_EQ(chdir(previous), 0);
+        GTEST_SKIP() << "LAME is not available to make a test MP3";
+    }
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", (folder + "/out.raw").c_str(), 1);
+    unsetenv("SDL_DISKAUDIODELAY"); // real time: the device takes little before the seek
+    loadingLog = createFile("pimplog");
+    startMusic(nullptr);
+    DisplaySettings settings = getDisplaySettings();
+    settings.fullscreen = false;
+    settings.startOffset = 2.1f;
+    startShow(settings);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    platformAudioFree();
+    closeAllFiles();
+    loadingLog = 0;
+    tapLog = 0;
+    musicStream = 0;
+    musicOffset = 0.0f;
+    showStartOffsetMs = 0;
+
+    std::string sound = readAll("out.raw");
+    std::size_t firstLoud = std::string::npos;
+    for (std::size_t at = 0; at + 1 < sound.size(); at += 2) {
+        int sample = static_cast<std::int16_t>(static_cast<unsigned char>(sound[at]) |
+                                               (static_cast<unsigned char>(sound[at + 1]) << 8));
+        if (sample > 4000 || sample < -4000) {
+            firstLoud = at;
+            break;
+        }
+    }
+    EXPECT_EQ(chdir(previous), 0);
+    std::string command = "rm -rf " + folder;
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    // Without the seek the tone starts 2 s (352800 bytes) in.
+    ASSERT_NE(firstLoud, std::string::npos) << sound.size() << " bytes, all quiet";
+    EXPECT_LT(firstLoud, 176400u);
 }
 
 } // namespace
