@@ -1,8 +1,18 @@
 // The audio library of the show: one default output device and MP3 streams
-// played from their start once. SDL2 audio output (callback) fed by libmpg123,
-// 16-bit stereo at 44100 Hz. A stream's byte position is what has been handed
-// to the device since the last seek. The stream volume (0..100, 0 silent) is
-// applied in the mixer to every stream.
+// played from their start once. SDL2 audio output (callback) fed by libmpg123.
+// The device runs 16-bit stereo at the rate given to init; a stream decodes
+// at its file's own rate and channels (any MPEG audio rate, 8 to 48 kHz, mono
+// or stereo, 16-bit) and is converted to the device's format on the way out.
+// Rate, flags and byte positions are those of the stream as decoded, so
+// rate x channels x 2 bytes per sample is its bytes per second. A stream's
+// byte position is how much of it has been handed to the device since the
+// last seek. The stream volume (0..100, 0 silent) is applied in the mixer to
+// every stream.
+//
+// Only MPEG audio opens: a file must start (after ID3v2 tags and a little
+// junk) with a run of frames that follow each other exactly. A file cut
+// short plays what it holds, then the stream ends. The decoder never writes
+// to stderr.
 //
 // A driver may choose the silent stand-in before init (capture, bench):
 // init succeeds without a device, streams open and decode nothing, positions
@@ -29,15 +39,18 @@ bool platformAudioInit(int frequency);
 // Starts the device's output. False before a successful init.
 bool platformAudioStart();
 // Opens an MP3 file (path resolved case-insensitively) as a stream; 0 when
-// the audio is not initialised or the file cannot be opened or decoded.
+// the audio is not initialised or the file cannot be opened or is not MPEG
+// audio.
 AudioStream platformAudioStreamCreateFile(const char* path, DWORD flags);
 // Starts a stream; restart = from its first byte. Plays once, no looping.
 bool platformAudioStreamPlay(AudioStream stream, bool restart);
-// Sample rate (Hz) of the stream's output; false for an unknown stream.
+// Sample rate (Hz) of the stream as decoded; false for an unknown stream.
 bool platformAudioGetRate(AudioStream stream, DWORD* rate);
-// AUDIO_SAMPLE_* bits of the stream's output (0 = 16-bit stereo).
+// AUDIO_SAMPLE_* bits of the stream as decoded: AUDIO_SAMPLE_MONO for a
+// mono file, 0 for stereo; never 8-bit.
 DWORD platformAudioGetFlags(AudioStream stream);
-// Byte position in the stream's output (4 bytes per stereo frame).
+// Byte position in the stream as decoded (2 bytes per mono frame, 4 per
+// stereo frame).
 bool platformAudioSetPosition(AudioStream stream, DWORD bytePosition);
 DWORD platformAudioGetPosition(AudioStream stream);
 // The stream volume of every stream, 0..100 (clamped); initially 100.
