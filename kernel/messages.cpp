@@ -22,18 +22,37 @@ namespace {
 constexpr int MESSAGE_BUFFER_SIZE = 4096;
 char messageBuffer[MESSAGE_BUFFER_SIZE];
 
-// True while fatalExit runs its release steps: a failure inside one of them
-// (a log write, the renderer's shutdown) calls fatalExit again, which must
-// then skip straight to the end instead of releasing over and over.
+// The exit under way, written only by fatalExit. A failure inside one of
+// its release steps (a log write, the renderer's shutdown) calls fatalExit
+// again: that call gives up the failed step, runs the steps after it and
+// ends with the first message, which is the cause; the second is only a
+// consequence. The first message is copied, since the failing step formats
+// its own message into the shared buffer.
 bool exitInProgress = false;
+int nextReleaseStep = 0;
+bool exitHasMessage = false;
+char exitMessage[MESSAGE_BUFFER_SIZE];
 
-// Resets the flag if the exit unwinds (tests make fatalExit throw).
+// Resets the exit if it unwinds (tests make fatalExit throw); a real exit
+// never returns, so the exit stays under way through the driver's last hook.
 struct ExitInProgress {
     ExitInProgress() { exitInProgress = true; }
     ~ExitInProgress() { exitInProgress = false; }
     ExitInProgress(const ExitInProgress&) = delete;
     ExitInProgress& operator=(const ExitInProgress&) = delete;
 };
+
+void keepExitMessage(const char* message)
+{
+    exitHasMessage = message != nullptr;
+    if (message == nullptr)
+        return;
+    std::size_t length = std::strlen(message);
+    if (length >= sizeof(exitMessage))
+        length = sizeof(exitMessage) - 1;
+    std::memmove(exitMessage, message, length);
+    exitMessage[length] = 0;
+}
 
 // Appends text to the buffer at length, keeping room for the terminator;
 // what does not fit is dropped.
@@ -126,36 +145,83 @@ const char* formatMessage(const char* format, ...)
     return messageBuffer;
 }
 
-void freeStreams()
+namespace {
+
+void logMusicRelease()
 {
     if (loadingLog != 0)
         writeLogLine("free->kicking out bass..\r\n");
-    platformAudioFree();
+}
+
+void logStreamsRelease()
+{
     if (loadingLog != 0)
         writeLogLine("free->dumping avi live -xxx- streams..\r\n");
-    releaseAviStreams();
+}
+
+void closeFiles()
+{
+    closeAllFiles();
+    loadingLog = 0;
+    tapLog = 0;
+}
+
+void destroyWindow()
+{
+    if (mainWindow != nullptr) {
+        HWND window = mainWindow;
+        mainWindow = nullptr;
+        platformDestroyWindow(window);
+    }
+}
+
+void unregisterClass()
+{
+    if (windowClassRegistered) {
+        windowClassRegistered = false;
+        platformUnregisterClass(WINDOW_CLASS_NAME);
+    }
+}
+
+using ReleaseStep = void (*)();
+
+// fatalExit's release steps in their order; the first four are freeStreams.
+constexpr ReleaseStep RELEASE_STEPS[] = {
+    logMusicRelease, platformAudioFree, logStreamsRelease, releaseAviStreams, dglShutdown,
+    freeAllMemory,   closeFiles,        destroyWindow,     unregisterClass,
+};
+constexpr int RELEASE_STEP_COUNT = static_cast<int>(sizeof(RELEASE_STEPS) / sizeof(RELEASE_STEPS[0]));
+constexpr int FREE_STREAMS_STEP_COUNT = 4;
+
+// Runs the release steps not yet begun; a step that fails is left behind.
+void releaseTheRest()
+{
+    while (nextReleaseStep < RELEASE_STEP_COUNT)
+        RELEASE_STEPS[nextReleaseStep++]();
+}
+
+} // namespace
+
+void freeStreams()
+{
+    for (int step = 0; step < FREE_STREAMS_STEP_COUNT; step++)
+        RELEASE_STEPS[step]();
 }
 
 void fatalExit(const char* message)
 {
-    if (exitInProgress)
-        endProcess(message);
-    {
-        ExitInProgress guard;
-        freeStreams();
-        dglShutdown();
-        freeAllMemory();
-        closeAllFiles();
-        loadingLog = 0;
-        tapLog = 0;
-        if (mainWindow != nullptr) {
-            platformDestroyWindow(mainWindow);
-            mainWindow = nullptr;
-        }
-        if (windowClassRegistered) {
-            platformUnregisterClass(WINDOW_CLASS_NAME);
-            windowClassRegistered = false;
-        }
+    if (exitInProgress) {
+        // A release step (or the driver's last hook) failed. Its message is
+        // kept only when the exit had none: a normal end that could not
+        // finish is not normal.
+        if (!exitHasMessage)
+            keepExitMessage(message);
+        releaseTheRest();
+        endProcess(exitHasMessage ? exitMessage : nullptr);
     }
-    endProcess(message);
+    ExitInProgress guard;
+    keepExitMessage(message);
+    nextReleaseStep = 0;
+    releaseTheRest();
+    endProcess(exitHasMessage ? exitMessage : nullptr);
 }

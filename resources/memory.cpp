@@ -5,13 +5,19 @@
 #include "kernel/messages.h"
 
 #include <cstdlib>
+#include <new>
 
 namespace {
 // Written only by this file.
 void* blocks[MAX_MEMORY_BLOCKS];
 int blockCount = 0;
 int scratchMark = 0;
-}
+
+// Installed before main in every program that links the manager (each one
+// exits through fatalExit, which frees this table), so no driver can forget
+// it: a refused `new` ends with the manager's message, not std::terminate.
+const bool newHandlerInstalled = (std::set_new_handler(memoryExhausted), true);
+} // namespace
 
 void* allocateMemory(std::uint32_t size)
 {
@@ -47,3 +53,5 @@ void freeScratchMemory()
 }
 
 int memoryBlockCount() { return blockCount; }
+
+void memoryExhausted() { fatalExit(MEMORY_EXHAUSTED_MESSAGE); }

@@ -14,5 +14,12 @@ void freeAllMemory();
 void markScratchMemory();
 void freeScratchMemory();
 
+// The system refused a `new` (the GL driver's, a container's growth in the
+// platform code): the size is not known there, so the message gives none.
+inline constexpr char MEMORY_EXHAUSTED_MESSAGE[] = "Can not allocate a requested block of memory.";
+// The new handler of the process, installed at start-up: ends the program
+// through fatalExit with MEMORY_EXHAUSTED_MESSAGE.
+[[noreturn]] void memoryExhausted();
+
 // Number of blocks in use (tests, soak checks).
 int memoryBlockCount();

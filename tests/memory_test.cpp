@@ -1,5 +1,6 @@
 // Memory manager: the 1024-block table, zeroed blocks and the scratch bracket
 // that gives the texture decoder's temporary blocks back.
+#include "platform/process.h"
 #include "resources/memory.h"
 #include "tests/support/fatal.h"
 
@@ -7,7 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <sys/resource.h>
+#include <vector>
 
 namespace {
 
@@ -86,6 +89,36 @@ TEST(MemoryDeathTest, RefusedBlockNamesItsSize)
             std::exit(0);
     };
     EXPECT_EXIT(refuse(), ::testing::ExitedWithCode(3), "\\[Can not allocate a requested block of memory. Size: 1073741824 bytes.\\]");
+}
+
+// A `new` the system refuses (a vector's growth, as in the platform code)
+// ends through fatalExit with the manager's message, after its release
+// steps, instead of std::terminate; so does the nothrow form. The child
+// ends as the show does, from inside the failed allocation.
+TEST(MemoryDeathTest, RefusedNewEndsThroughFatalExit)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto refuse = [](bool nothrow) {
+        platformSetExitHandler([](std::uint32_t code, const char* message) {
+            std::fprintf(stderr, "[%s][%x][%d blocks]\n", message != nullptr ? message : "", code,
+                         memoryBlockCount());
+            std::_Exit(3);
+        });
+        allocateMemory(64);
+        rlimit limit{256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        if (nothrow) {
+            char* block = new (std::nothrow) char[1u << 30];
+            std::fprintf(stderr, "[returned %d]\n", block != nullptr);
+        } else {
+            std::vector<char> frames;
+            frames.resize(1u << 30);
+        }
+        std::_Exit(0);
+    };
+    const char* expected = "\\[Can not allocate a requested block of memory.\\]\\[d34db4b3\\]\\[0 blocks\\]";
+    EXPECT_EXIT(refuse(false), ::testing::ExitedWithCode(3), expected);
+    EXPECT_EXIT(refuse(true), ::testing::ExitedWithCode(3), expected);
 }
 
 } // namespace

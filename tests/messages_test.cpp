@@ -153,15 +153,54 @@ TEST_F(FatalExit, BeforeTheLogIsOpenTheReleaseStepsSkipTheLogLines)
                  formatMessage("Wrong file handle supplied with writeToFile(). Handle: 0x%x.", other));
 }
 
-TEST_F(FatalExit, FailureInsideTheReleaseStepsEndsWithoutRecursing)
+// A release step that fails (here the first log line, on a handle that is
+// no file) ends with the first message, the cause, and the steps after the
+// failed one still run: memory freed, files closed.
+TEST_F(FatalExit, FailureInsideTheReleaseStepsKeepsTheCauseAndReleasesTheRest)
 {
-    loadingLog = 0x3039; // not a file of the table: the first log line fails
-    EXPECT_FATAL(fatalExit("Direct3D device lost."), "Wrong file handle supplied with writeToFile(). Handle: 0x3039.");
-    loadingLog = 0;
-    // The guard is released again: a later exit runs its release steps.
+    FileHandle other = createFile("other.txt");
+    ASSERT_NE(other, 0u);
+    allocateMemory(8);
+    loadingLog = 0x3039;
+    // The cause is formatted in the shared buffer that the failing step's
+    // own message overwrites.
+    EXPECT_FATAL(fatalExit(formatMessage("Can not read %d bytes from file: %s.", 12, "data/a.3ds")),
+                 "Can not read 12 bytes from file: data/a.3ds.");
+    EXPECT_EQ(memoryBlockCount(), 0);
+    EXPECT_EQ(openFileCount(), 0);
+    EXPECT_EQ(loadingLog, 0u);
+    // The exit is over: a later one runs its release steps again.
     allocateMemory(8);
     EXPECT_FATAL(fatalExit("again."), "again.");
     EXPECT_EQ(memoryBlockCount(), 0);
+}
+
+// A normal end whose release fails is not a normal end: the failure is shown.
+TEST_F(FatalExit, NormalEndWhoseReleaseFailsShowsTheFailure)
+{
+    allocateMemory(8);
+    loadingLog = 0x3039;
+    try {
+        fatalExit(nullptr);
+        FAIL() << "fatalExit returned";
+    } catch (const FatalExitError& end) {
+        EXPECT_EQ(end.code, 0xD34DB4B3u);
+        EXPECT_STREQ(end.what(), "Wrong file handle supplied with writeToFile(). Handle: 0x3039.");
+    }
+    EXPECT_EQ(memoryBlockCount(), 0);
+}
+
+// freeStreams alone is the first four steps: the two log lines, nothing else.
+TEST_F(FatalExit, FreeStreamsWritesItsTwoLinesAndLeavesTheRest)
+{
+    loadingLog = createFile("pimplog");
+    allocateMemory(8);
+    freeStreams();
+    EXPECT_EQ(memoryBlockCount(), 1);
+    EXPECT_EQ(openFileCount(), 1);
+    closeAllFiles();
+    loadingLog = 0;
+    EXPECT_EQ(readAll("pimplog"), "free->kicking out bass..\r\nfree->dumping avi live -xxx- streams..\r\n");
 }
 
 } // namespace
