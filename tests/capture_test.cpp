@@ -110,7 +110,7 @@ TEST(CaptureOptionsParsing, AcceptsTheDocumentedOptionsAndRejectsTheRest)
     CaptureOptions options;
     std::string error;
     ASSERT_TRUE(parse({"--fps", "30", "--from", "1000", "--to", "2000", "--at", "1200,1500", "--scale", "2",
-                       "--out", "frames", "--video", "a.mp4"},
+                       "--out", "frames", "--video", "a.mp4", "--logs", "logs"},
                       options, error))
         << error;
     EXPECT_EQ(options.framesPerSecond, 30);
@@ -120,6 +120,7 @@ TEST(CaptureOptionsParsing, AcceptsTheDocumentedOptionsAndRejectsTheRest)
     EXPECT_EQ(options.scale, 2);
     EXPECT_EQ(options.outDir, "frames");
     EXPECT_EQ(options.videoPath, "a.mp4");
+    EXPECT_EQ(options.logDir, "logs");
 
     EXPECT_TRUE(options.showFrames);
     EXPECT_FALSE(options.loading);

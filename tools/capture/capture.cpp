@@ -56,6 +56,10 @@ bool parseCaptureOptions(int argc, char** argv, CaptureOptions& options, std::st
             if (!needValue())
                 return false;
             options.outDir = value;
+        } else if (name == "--logs") {
+            if (!needValue())
+                return false;
+            options.logDir = value;
         } else if (name == "--video") {
             if (!needValue())
                 return false;

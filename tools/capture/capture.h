@@ -13,6 +13,7 @@ struct CaptureOptions {
     int fromMs = 0;
     int toMs = 165000;
     std::string outDir = ".";
+    std::string logDir;      // where the show's logs are left; empty: outDir
     std::vector<int> atMs;   // empty: every frame of the stretch is saved (unless a video is asked for)
     std::string videoPath;   // empty: no video
     int scale = 1;

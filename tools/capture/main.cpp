@@ -11,8 +11,8 @@
 //
 // The show writes pimplog and spaceTimes.log into its working folder. The
 // capture works in a temporary folder of its own that links to the data set,
-// and at the end moves its logs into the output folder; a show's own logs are
-// never touched.
+// and at the end moves its logs into the output folder (or --logs); a show's
+// own logs are never touched.
 #include "tools/capture/capture.h"
 
 #include "imaging/png_writer.h"
@@ -177,12 +177,13 @@ void putWorkFolderAway()
     std::string work = run.workDir;
     run.workDir.clear();
     std::error_code ignored;
-    bool outputIsShowFolder = hasDataFolder(run.options.outDir);
+    const std::string& logDir = run.options.logDir;
+    bool outputIsShowFolder = hasDataFolder(logDir);
     for (int i = 0; i < SHOW_LOG_COUNT; ++i) {
         fs::path log = fs::path(work) / SHOW_LOGS[i];
         if (!fs::exists(log, ignored))
             continue;
-        fs::path destination = fs::path(run.options.outDir) / captureLogFileName(SHOW_LOGS[i], outputIsShowFolder);
+        fs::path destination = fs::path(logDir) / captureLogFileName(SHOW_LOGS[i], outputIsShowFolder);
         std::error_code error;
         fs::copy_file(log, destination, fs::copy_options::overwrite_existing, error);
         if (error)
@@ -226,15 +227,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr,
                      "gfxcore-capture: %s\n"
                      "usage: gfxcore-capture [--fps N] [--from MS] [--to MS] [--out DIR] [--at MS[,MS...]]\n"
-                     "                       [--video FILE.mp4] [--scale N] [--loading] [--renderer %s] [--quiet]\n",
+                     "                       [--logs DIR] [--video FILE.mp4] [--scale N] [--loading] [--renderer %s]\n"
+                     "                       [--quiet]\n",
                      error.c_str(), kRendererNames);
         return 2;
     }
     CaptureOptions& options = run.options;
     options.outDir = absolute(options.outDir);
     options.videoPath = absolute(options.videoPath);
+    options.logDir = options.logDir.empty() ? options.outDir : absolute(options.logDir);
     std::error_code made;
     std::filesystem::create_directories(options.outDir, made);
+    std::filesystem::create_directories(options.logDir, made);
 
     setenv("SDL_VIDEODRIVER", "offscreen", 0);
     platformSetBeforeExit(finishCapture);
