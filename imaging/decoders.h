@@ -7,10 +7,13 @@
 
 #include "imaging/texture_file.h"
 
-// Pictures larger than this on either side, or with more pixels than
-// MAX_IMAGE_PIXELS, are refused before anything is allocated.
+// A decoded picture is never larger than this on either side, nor has more
+// pixels than MAX_IMAGE_PIXELS; a file that would need more is refused before
+// anything is allocated. A JPEG above that is decoded reduced instead (see
+// decodeJpeg), up to MAX_SOURCE_PIXELS in the file.
 constexpr int MAX_IMAGE_SIDE = 16384;
 constexpr long long MAX_IMAGE_PIXELS = 32LL * 1024 * 1024;
+constexpr long long MAX_SOURCE_PIXELS = 256LL * 1024 * 1024;
 
 inline bool imageSizeAcceptable(long long width, long long height)
 {
@@ -21,6 +24,9 @@ inline bool imageSizeAcceptable(long long width, long long height)
 bool isJpeg(const BYTE* data, std::size_t size);
 bool isPng(const BYTE* data, std::size_t size);
 
-bool decodeJpeg(const BYTE* data, std::size_t size, DecodedImage* image);
+// wantWidth x wantHeight (both above 0) is the size the picture is wanted
+// at: a JPEG too large to decode whole comes out reduced to the smallest of
+// libjpeg's scales (n/8) that still covers it, where that fits the limits.
+bool decodeJpeg(const BYTE* data, std::size_t size, int wantWidth, int wantHeight, DecodedImage* image);
 bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image);
 bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image);

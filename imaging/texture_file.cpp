@@ -293,14 +293,18 @@ void textureFileSetMaxSize(UINT width, UINT height)
     maxTextureHeight = height;
 }
 
-bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image)
+bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image, int wantWidth, int wantHeight)
 {
     if (data == nullptr || image == nullptr)
         return false;
+    if (wantWidth <= 0)
+        wantWidth = static_cast<int>(maxTextureWidth);
+    if (wantHeight <= 0)
+        wantHeight = static_cast<int>(maxTextureHeight);
     DecodedImage decoded{};
     bool ok;
     if (isJpeg(data, size))
-        ok = decodeJpeg(data, size, &decoded);
+        ok = decodeJpeg(data, size, wantWidth, wantHeight, &decoded);
     else if (isPng(data, size))
         ok = decodePng(data, size, &decoded);
     else
@@ -310,13 +314,13 @@ bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image)
     return ok;
 }
 
-bool decodeImageFile(const char* path, DecodedImage* image)
+bool decodeImageFile(const char* path, DecodedImage* image, int wantWidth, int wantHeight)
 {
     BYTE* data = nullptr;
     std::size_t size = 0;
     if (path == nullptr || !readWholeFile(path, &data, &size))
         return false;
-    return decodeImageMemory(data, size, image);
+    return decodeImageMemory(data, size, image, wantWidth, wantHeight);
 }
 
 void scaleImageTent(const DecodedImage& source, int width, int height, DWORD* destination)
@@ -335,11 +339,15 @@ HRESULT D3DXCreateTextureFromFileExA(IDirect3DDevice8* device, const char* path,
     if (device == nullptr || path == nullptr || !supportedFormat(format))
         return D3DERR_INVALIDCALL;
 
+    // The size the texture will have, as far as it is known before decoding:
+    // a very large picture is decoded reduced toward it.
+    const UINT wantWidth = width == 0 || width > maxTextureWidth ? maxTextureWidth : width;
+    const UINT wantHeight = height == 0 || height > maxTextureHeight ? maxTextureHeight : height;
     DecodedImage image{};
-    if (!decodeImageFile(path, &image))
+    if (!decodeImageFile(path, &image, static_cast<int>(wantWidth), static_cast<int>(wantHeight)))
         return D3DXERR_INVALIDDATA;
 
-    // 0 takes the picture's own size; above the device's limit is clamped.
+    // 0 takes the picture's size as decoded; above the device's limit is clamped.
     if (width == 0)
         width = static_cast<UINT>(image.width);
     if (height == 0)

@@ -1,6 +1,12 @@
-// TGA decoding: true-colour (24 and 32 bit) and grey (8 bit), uncompressed
-// and run-length encoded, bottom-up and top-down, into A8R8G8B8. Every read
-// is checked against the size of the data.
+// TGA decoding into A8R8G8B8: true colour (15, 16, 24 and 32 bit), grey
+// (8 bit, and 16 bit grey with alpha) and colour-mapped (8 or 16-bit indices
+// into a map of 15, 16, 24 or 32-bit entries), each uncompressed and run-length
+// encoded, bottom-up and top-down. Every read is checked against the size of
+// the data, and every index against the map.
+//
+// 16-bit colour is X1R5G5B5; its top bit is alpha only when the descriptor
+// gives the picture an alpha bit (as image editors read it). A 32-bit picture
+// keeps its fourth byte as alpha whatever the descriptor says.
 // Depends on: resources/memory.h.
 #include "imaging/decoders.h"
 
@@ -10,13 +16,85 @@ namespace {
 
 constexpr std::size_t HEADER_SIZE = 18;
 
-DWORD readPixel(const BYTE* at, int bytes)
+constexpr int TGA_MAPPED = 1;
+constexpr int TGA_TRUE_COLOUR = 2;
+constexpr int TGA_GREY = 3;
+constexpr int TGA_MAPPED_RLE = 9;
+constexpr int TGA_TRUE_COLOUR_RLE = 10;
+constexpr int TGA_GREY_RLE = 11;
+
+// How stored values become pixels.
+enum TgaKind { TGA_GREY8, TGA_GREY_ALPHA16, TGA_RGB15, TGA_ARGB16, TGA_BGR24, TGA_BGRA32, TGA_INDEX8, TGA_INDEX16 };
+
+struct TgaValues {
+    TgaKind kind;
+    int bytes;
+    const DWORD* map; // colour-mapped pictures: the map as pixels
+    int mapFirst;     // the index of map[0]
+    int mapLength;
+};
+
+DWORD expand5(DWORD v) { return (v << 3) | (v >> 2); }
+
+// A stored colour (not an index) as A8R8G8B8.
+DWORD colourValue(const BYTE* at, TgaKind kind)
 {
-    if (bytes == 1)
+    switch (kind) {
+    case TGA_GREY8:
         return 0xFF000000u | static_cast<DWORD>(at[0]) * 0x010101u;
-    DWORD alpha = bytes == 4 ? at[3] : 0xFF;
-    return alpha << 24 | static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[1]) << 8 | at[0];
+    case TGA_GREY_ALPHA16:
+        return static_cast<DWORD>(at[1]) << 24 | static_cast<DWORD>(at[0]) * 0x010101u;
+    case TGA_RGB15:
+    case TGA_ARGB16: {
+        const DWORD word = at[0] | static_cast<DWORD>(at[1]) << 8;
+        const DWORD alpha = kind == TGA_RGB15 || (word & 0x8000) ? 0xFF : 0;
+        return alpha << 24 | expand5(word >> 10 & 31) << 16 | expand5(word >> 5 & 31) << 8 | expand5(word & 31);
+    }
+    case TGA_BGR24:
+        return 0xFF000000u | static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[1]) << 8 | at[0];
+    default:
+        return static_cast<DWORD>(at[3]) << 24 | static_cast<DWORD>(at[2]) << 16 | static_cast<DWORD>(at[1]) << 8 |
+               at[0];
+    }
 }
+
+// One stored value as a pixel; false for an index outside the map.
+bool readValue(const TgaValues& values, const BYTE* at, DWORD* pixel)
+{
+    if (values.map == nullptr) {
+        *pixel = colourValue(at, values.kind);
+        return true;
+    }
+    const int index = values.kind == TGA_INDEX8 ? at[0] : (at[0] | at[1] << 8);
+    const int slot = index - values.mapFirst;
+    if (slot < 0 || slot >= values.mapLength)
+        return false;
+    *pixel = values.map[slot];
+    return true;
+}
+
+// The kind of a stored colour of the given bits; false when not one of ours.
+bool colourKind(int bits, int alphaBits, TgaKind* kind)
+{
+    switch (bits) {
+    case 15:
+        *kind = TGA_RGB15;
+        return true;
+    case 16:
+        *kind = alphaBits > 0 ? TGA_ARGB16 : TGA_RGB15;
+        return true;
+    case 24:
+        *kind = TGA_BGR24;
+        return true;
+    case 32:
+        *kind = TGA_BGRA32;
+        return true;
+    default:
+        return false;
+    }
+}
+
+int storedBytes(int bits) { return (bits + 7) / 8; }
 
 } // namespace
 
@@ -27,30 +105,63 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
     const int idLength = data[0];
     const int colorMapType = data[1];
     const int imageType = data[2];
+    const int colorMapFirst = data[3] | data[4] << 8;
     const int colorMapLength = data[5] | data[6] << 8;
     const int colorMapEntryBits = data[7];
     const int width = data[12] | data[13] << 8;
     const int height = data[14] | data[15] << 8;
     const int bits = data[16];
     const int descriptor = data[17];
+    const int alphaBits = descriptor & 0x0F;
 
-    const bool rle = imageType == 10 || imageType == 11;
-    const bool grey = imageType == 3 || imageType == 11;
-    if (imageType != 2 && imageType != 3 && imageType != 10 && imageType != 11)
+    const bool rle = imageType == TGA_MAPPED_RLE || imageType == TGA_TRUE_COLOUR_RLE || imageType == TGA_GREY_RLE;
+    const bool mapped = imageType == TGA_MAPPED || imageType == TGA_MAPPED_RLE;
+    const bool grey = imageType == TGA_GREY || imageType == TGA_GREY_RLE;
+    if (!mapped && !grey && imageType != TGA_TRUE_COLOUR && imageType != TGA_TRUE_COLOUR_RLE)
         return false;
-    if (colorMapType > 1 || (grey ? bits != 8 : (bits != 24 && bits != 32)))
+    if (colorMapType > 1 || (mapped && colorMapType != 1))
         return false;
     if (!imageSizeAcceptable(width, height))
         return false;
 
-    // A colour map beside true-colour data is skipped.
+    TgaValues values{TGA_BGRA32, storedBytes(bits), nullptr, 0, 0};
+    if (mapped) {
+        if (bits != 8 && bits != 16)
+            return false;
+        values.kind = bits == 8 ? TGA_INDEX8 : TGA_INDEX16;
+    } else if (grey) {
+        if (bits != 8 && bits != 16)
+            return false;
+        values.kind = bits == 8 ? TGA_GREY8 : TGA_GREY_ALPHA16;
+    } else if (!colourKind(bits, alphaBits, &values.kind)) {
+        return false;
+    }
+
     std::size_t at = HEADER_SIZE + static_cast<std::size_t>(idLength);
-    if (colorMapType == 1)
-        at += static_cast<std::size_t>(colorMapLength) * ((colorMapEntryBits + 7) / 8);
     if (at > size)
         return false;
+    if (colorMapType == 1) {
+        const std::size_t entryBytes = static_cast<std::size_t>(storedBytes(colorMapEntryBits));
+        const std::size_t mapBytes = static_cast<std::size_t>(colorMapLength) * entryBytes;
+        if (mapBytes > size - at)
+            return false;
+        if (mapped) {
+            // The map of a colour-mapped picture is read whole before the
+            // indices; beside true-colour data it is skipped.
+            TgaKind entryKind;
+            if (colorMapLength == 0 || !colourKind(colorMapEntryBits, alphaBits, &entryKind))
+                return false;
+            DWORD* map = static_cast<DWORD*>(allocateMemory(static_cast<std::uint32_t>(colorMapLength) * 4));
+            for (int i = 0; i < colorMapLength; ++i)
+                map[i] = colourValue(data + at + static_cast<std::size_t>(i) * entryBytes, entryKind);
+            values.map = map;
+            values.mapFirst = colorMapFirst;
+            values.mapLength = colorMapLength;
+        }
+        at += mapBytes;
+    }
 
-    const int bytes = bits / 8;
+    const int bytes = values.bytes;
     const std::size_t pixelCount = static_cast<std::size_t>(width) * height;
     if (!rle && (size - at) / bytes < pixelCount)
         return false;
@@ -63,7 +174,8 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
     // Pixels in file order first; rows and columns are put in place below.
     if (!rle) {
         for (std::size_t i = 0; i < pixelCount; ++i, at += bytes)
-            pixels[i] = readPixel(data + at, bytes);
+            if (!readValue(values, data + at, &pixels[i]))
+                return false;
     } else {
         std::size_t filled = 0;
         while (filled < pixelCount) {
@@ -74,9 +186,9 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
             if (count > pixelCount - filled)
                 return false;
             if (packet & 0x80) {
-                if (size - at < static_cast<std::size_t>(bytes))
+                DWORD value;
+                if (size - at < static_cast<std::size_t>(bytes) || !readValue(values, data + at, &value))
                     return false;
-                DWORD value = readPixel(data + at, bytes);
                 at += bytes;
                 for (std::size_t i = 0; i < count; ++i)
                     pixels[filled++] = value;
@@ -84,7 +196,8 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
                 if ((size - at) / bytes < count)
                     return false;
                 for (std::size_t i = 0; i < count; ++i, at += bytes)
-                    pixels[filled++] = readPixel(data + at, bytes);
+                    if (!readValue(values, data + at, &pixels[filled++]))
+                        return false;
             }
         }
     }

@@ -5,15 +5,20 @@
 #include "resources/memory.h"
 #include "tests/dgl_fixture.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -165,6 +170,130 @@ Bytes jpeg(const Picture& p, bool grey)
     jpeg_destroy_compress(&info);
     Bytes out(buffer, buffer + size);
     std::free(buffer);
+    return out;
+}
+
+// A CMYK JPEG written by libjpeg: as YCCK or as plain CMYK, with or without
+// the Adobe marker. samples holds four bytes per pixel, as stored.
+Bytes jpegCmyk(int width, int height, const std::vector<BYTE>& samples, bool ycck, bool adobe)
+{
+    jpeg_compress_struct info;
+    jpeg_error_mgr error;
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, ycck ? JCS_YCCK : JCS_CMYK);
+    info.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_set_quality(&info, 98, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<BYTE*>(samples.data()) + static_cast<std::size_t>(info.next_scanline) * width * 4;
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    Bytes out(buffer, buffer + size);
+    std::free(buffer);
+    return out;
+}
+
+// A TGA header; the data follows.
+Bytes tgaHeader(int type, int mapFirst, int mapLength, int mapBits, int width, int height, int bits, int descriptor)
+{
+    Bytes out(18, 0);
+    out[1] = mapLength > 0 || type == 1 || type == 9 ? 1 : 0;
+    out[2] = static_cast<BYTE>(type);
+    out[3] = static_cast<BYTE>(mapFirst);
+    out[4] = static_cast<BYTE>(mapFirst >> 8);
+    out[5] = static_cast<BYTE>(mapLength);
+    out[6] = static_cast<BYTE>(mapLength >> 8);
+    out[7] = static_cast<BYTE>(mapBits);
+    out[12] = static_cast<BYTE>(width);
+    out[14] = static_cast<BYTE>(height);
+    out[16] = static_cast<BYTE>(bits);
+    out[17] = static_cast<BYTE>(descriptor);
+    return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+DWORD rgb555(WORD word, bool alphaBit)
+{
+    auto five = [](DWORD v) { return (v << 3) | (v >> 2); };
+    DWORD alpha = !alphaBit || (word & 0x8000) ? 0xFF : 0;
+    return alpha << 24 | five(word >> 10 & 31) << 16 | five(word >> 5 & 31) << 8 | five(word & 31);
+}
+
+bool haveProgram(const char* name)
+{
+    return std::system(("command -v " + std::string(name) + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// ImageMagick itself, not a stand-in that may come first on the path.
+constexpr const char* IMAGEMAGICK = "/usr/bin/convert";
+
+Bytes readBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// A binary PPM (8-bit), as djpeg and ImageMagick write it, as opaque pixels.
+Picture readPpm(const std::string& path)
+{
+    Bytes bytes = readBytes(path);
+    std::size_t at = 0;
+    auto field = [&]() {
+        while (at < bytes.size() && (std::isspace(bytes[at]) || bytes[at] == '#')) {
+            if (bytes[at] == '#')
+                while (at < bytes.size() && bytes[at] != '\n')
+                    ++at;
+            else
+                ++at;
+        }
+        std::string text;
+        while (at < bytes.size() && !std::isspace(bytes[at]))
+            text += static_cast<char>(bytes[at++]);
+        return text;
+    };
+    Picture p{0, 0, {}};
+    if (field() != "P6")
+        return p;
+    const int width = std::stoi(field());
+    const int height = std::stoi(field());
+    if (std::stoi(field()) != 255)
+        return p;
+    ++at; // the one whitespace byte before the samples
+    if (bytes.size() - at < static_cast<std::size_t>(width) * height * 3)
+        return p;
+    p.width = width;
+    p.height = height;
+    for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height; ++i, at += 3)
+        p.pixels.push_back(0xFF000000u | static_cast<DWORD>(bytes[at]) << 16 | static_cast<DWORD>(bytes[at + 1]) << 8 |
+                           bytes[at + 2]);
+    return p;
+}
+
+Bytes ppm(const Picture& p)
+{
+    std::string header = "P6\n" + std::to_string(p.width) + " " + std::to_string(p.height) + "\n255\n";
+    Bytes out(header.begin(), header.end());
+    for (DWORD c : p.pixels) {
+        out.push_back(static_cast<BYTE>(c >> 16));
+        out.push_back(static_cast<BYTE>(c >> 8));
+        out.push_back(static_cast<BYTE>(c));
+    }
     return out;
 }
 
@@ -493,8 +622,27 @@ TEST_F(TextureFileTest, BadFilesFailWithoutATexture)
     mappedTga[2] = 1; // colour-mapped pictures are not read
     bad.push_back({"mapped.tga", mappedTga});
     Bytes bitsTga = goodTga;
-    bitsTga[16] = 15;
+    bitsTga[16] = 12;
     bad.push_back({"bits.tga", bitsTga});
+    Bytes greyTga = goodTga;
+    greyTga[2] = 3; // grey is 8 or 16 bit
+    bad.push_back({"grey32.tga", greyTga});
+    // Colour-mapped: indices 4..7 name the four entries of the map.
+    const Bytes map = {0, 0, 255, 0, 255, 0, 255, 0, 0, 9, 9, 9};
+    const Bytes goodMapped = tgaHeader(1, 4, 4, 24, 4, 1, 8, 0x20) + map + Bytes{4, 5, 6, 7};
+    bad.push_back({"nomap.tga", tgaHeader(1, 4, 0, 24, 4, 1, 8, 0x20) + Bytes{4, 5, 6, 7}});
+    bad.push_back({"index.tga", tgaHeader(1, 4, 4, 24, 4, 1, 8, 0x20) + map + Bytes{4, 5, 6, 8}});
+    bad.push_back({"below.tga", tgaHeader(1, 4, 4, 24, 4, 1, 8, 0x20) + map + Bytes{3, 5, 6, 7}});
+    bad.push_back({"shortmap.tga", Bytes(goodMapped.begin(), goodMapped.begin() + 25)});
+    bad.push_back({"mapbits.tga", tgaHeader(1, 4, 4, 8, 4, 1, 8, 0x20) + Bytes{1, 2, 3, 4} + Bytes{4, 5, 6, 7}});
+    bad.push_back({"indexbits.tga", tgaHeader(1, 4, 4, 24, 4, 1, 24, 0x20) + map + Bytes(12, 4)});
+    Bytes unmapped = goodMapped;
+    unmapped[1] = 0; // a colour-mapped type without its map
+    bad.push_back({"unmapped.tga", unmapped});
+    bad.push_back({"runindex.tga", tgaHeader(9, 4, 4, 24, 4, 1, 8, 0x20) + map + Bytes{0x83, 9}});
+    bad.push_back({"cutmapped.tga", tgaHeader(9, 4, 4, 24, 4, 1, 8, 0x20) + map + Bytes{0x81, 4, 0x01, 5}});
+    // The map length times its entry size is all the data there is: no room for the picture.
+    bad.push_back({"longmap.tga", tgaHeader(1, 0, 0xFFFF, 32, 4, 1, 8, 0x20) + Bytes(4 * 0xFFFF, 7)});
     Bytes idTga = goodTga;
     idTga[0] = 255; // an ID field longer than what follows
     bad.push_back({"id.tga", Bytes(idTga.begin(), idTga.begin() + 100)});
@@ -592,4 +740,279 @@ TEST_F(TextureFileTest, EveryPictureOfTheDataSetDecodes)
         markScratchMemory();
     }
     EXPECT_GT(pictures, 0);
+}
+
+TEST_F(TextureFileTest, SixteenBitGreyAlphaAndMappedTgasDecodeExactly)
+{
+    const WORD words[4] = {0x7FFF, 0x8000 | 0x7C00, 0x03E0, 0x801F};
+    Bytes packed;
+    for (WORD w : words)
+        packed.insert(packed.end(), {static_cast<BYTE>(w), static_cast<BYTE>(w >> 8)});
+    auto row = [&](bool alphaBit) {
+        Picture p{4, 1, {}};
+        for (WORD w : words)
+            p.pixels.push_back(rgb555(w, alphaBit));
+        return p;
+    };
+    // The top bit is alpha only when the descriptor counts an alpha bit.
+    expectSame(decode(write("rgb16.tga", tgaHeader(2, 0, 0, 0, 4, 1, 16, 0x20) + packed)), row(false));
+    expectSame(decode(write("argb16.tga", tgaHeader(2, 0, 0, 0, 4, 1, 16, 0x21) + packed)), row(true));
+    expectSame(decode(write("rgb15.tga", tgaHeader(2, 0, 0, 0, 4, 1, 15, 0x21) + packed)), row(false));
+    // Run-length: a run of the first word, then three raw words.
+    const Bytes runs = Bytes{0x81, packed[0], packed[1], 0x01} + Bytes(packed.begin() + 2, packed.begin() + 6);
+    Picture runRow{4, 1, {rgb555(words[0], true), rgb555(words[0], true), rgb555(words[1], true), rgb555(words[2], true)}};
+    expectSame(decode(write("rle16.tga", tgaHeader(10, 0, 0, 0, 4, 1, 16, 0x21) + runs)), runRow);
+
+    // Grey and alpha, two bytes a pixel, bottom-up.
+    const Bytes greyAlpha = {10, 255, 20, 0, 30, 128, 40, 1};
+    Picture grey{2, 2, {0x801E1E1E, 0x01282828, 0xFF0A0A0A, 0x00141414}};
+    expectSame(decode(write("ga.tga", tgaHeader(3, 0, 0, 0, 2, 2, 16, 0x08) + greyAlpha)), grey);
+    expectSame(decode(write("garle.tga", tgaHeader(11, 0, 0, 0, 2, 2, 16, 0x08) + Bytes{0x03} + greyAlpha)), grey);
+
+    // 8-bit indices from 10 into a 32-bit map; a 16-bit map with RLE indices.
+    const Bytes map32 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    Picture mapped{3, 2, {0x0C0B0A09, 0x04030201, 0x08070605, 0x08070605, 0x04030201, 0x0C0B0A09}};
+    expectSame(decode(write("map32.tga", tgaHeader(1, 10, 3, 32, 3, 2, 8, 0x28) + map32 + Bytes{12, 10, 11, 11, 10, 12})),
+               mapped);
+    const DWORD red = rgb555(words[1], true), clearWhite = rgb555(words[0], true);
+    expectSame(decode(write("map16.tga", tgaHeader(9, 0, 2, 16, 3, 2, 8, 0x21) + Bytes(packed.begin(), packed.begin() + 4) +
+                                             Bytes{0x82, 1, 0x82, 0})),
+               Picture{3, 2, {red, red, red, clearWhite, clearWhite, clearWhite}});
+
+    // A 32-bit picture keeps its fourth byte as alpha even when the
+    // descriptor counts no alpha bits.
+    Picture p = pattern(5, 3);
+    Bytes noAlphaBits = tga(p, 32, false, true);
+    noAlphaBits[17] = 0x20;
+    expectSame(decode(write("zeroalpha.tga", noAlphaBits)), p);
+}
+
+TEST_F(TextureFileTest, ColourMappedTgasFromAnImageEditorDecodeExactly)
+{
+    if (access(IMAGEMAGICK, X_OK) != 0)
+        GTEST_SKIP() << "ImageMagick is not installed at " << IMAGEMAGICK;
+    // Eight colours in blocks: the palette holds every one exactly.
+    const DWORD colours[8] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00,
+                              0xFF0000FF, 0xFF123456, 0xFFFEDCBA, 0xFF808080};
+    Picture p{45, 31, {}};
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            p.pixels.push_back(colours[(x / 6 + y / 5 * 3) % 8]);
+    const std::string source = write("blocks.png", png(p, PNG_COLOR_TYPE_RGB));
+    struct Made {
+        const char* name;
+        const char* options;
+        int type;
+    };
+    // Without an orientation ImageMagick 6 marks the rows bottom-up but
+    // writes them top row first; with one it marks them top-down.
+    for (const Made& made : {Made{"palette.tga", "-orient TopLeft -type Palette", 1},
+                             Made{"rle.tga", "-orient TopLeft -type Palette -compress RLE", 9}}) {
+        const std::string path = (folder / made.name).string();
+        const std::string command = std::string(IMAGEMAGICK) + " " + source + " " + made.options + " " + path;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const Bytes bytes = readBytes(path);
+        ASSERT_GT(bytes.size(), 18u);
+        EXPECT_EQ(bytes[2], made.type) << made.name;
+        EXPECT_EQ(bytes[16], 8) << made.name;
+        expectSame(decode(path), p);
+    }
+}
+
+// Damage that libjpeg decodes through with a warning loads as the reference
+// decoder (djpeg, same library) shows it; data that ends while rows of the
+// picture are still to come is refused. Baseline, progressive and
+// restart-marker files from cjpeg.
+TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
+{
+    if (!haveProgram("cjpeg") || !haveProgram("djpeg"))
+        GTEST_SKIP() << "cjpeg / djpeg (package libjpeg-turbo-progs) are not installed";
+    Picture source = opaque(pattern(96, 80));
+    const std::string ppmPath = write("source.ppm", ppm(source));
+    for (const char* options : {"", "-progressive", "-restart 1"}) {
+        const std::string basePath = (folder / "base.jpg").string();
+        ASSERT_EQ(std::system(("cjpeg -quality 90 " + std::string(options) + " " + ppmPath + " > " + basePath).c_str()), 0);
+        const Bytes base = readBytes(basePath);
+        ASSERT_GT(base.size(), 200u);
+        ASSERT_EQ(base[base.size() - 2], 0xFF);
+        ASSERT_EQ(base[base.size() - 1], 0xD9);
+
+        struct Damaged {
+            const char* name;
+            Bytes bytes;
+            const char* warning; // what djpeg says about it
+        };
+        std::vector<Damaged> intact;
+        // Stray bytes between the first segment and the next marker.
+        const std::size_t afterApp0 = 4 + (static_cast<std::size_t>(base[4]) << 8 | base[5]);
+        Bytes extraneous = base;
+        extraneous.insert(extraneous.begin() + static_cast<std::ptrdiff_t>(afterApp0), {0x12, 0x34, 0x56});
+        intact.push_back({"extraneous.jpg", extraneous, "extraneous bytes before marker"});
+        // The last data segment a few bytes short of what the last blocks need.
+        Bytes shortSegment(base.begin(), base.end() - 5);
+        shortSegment.insert(shortSegment.end(), {0xFF, 0xD9});
+        intact.push_back({"short.jpg", shortSegment, "premature end of data segment"});
+        // Every row there, only the end-of-image marker missing.
+        intact.push_back({"noend.jpg", Bytes(base.begin(), base.end() - 2), "Premature end of JPEG file"});
+
+        for (const Damaged& file : intact) {
+            const std::string path = write(file.name, file.bytes);
+            const std::string reference = path + ".ppm";
+            const std::string warnings = path + ".txt";
+            // djpeg exits with 2 after a warning.
+            const int status = std::system(("djpeg -ppm " + path + " > " + reference + " 2> " + warnings).c_str());
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 2) << file.name;
+            const Bytes said = readBytes(warnings);
+            EXPECT_NE(std::string(said.begin(), said.end()).find(file.warning), std::string::npos)
+                << options << " " << file.name << ": " << std::string(said.begin(), said.end());
+            expectSame(decode(path), readPpm(reference));
+        }
+
+        // Coded data scrambled behind the first scan header: bad codes.
+        std::size_t scan = 2;
+        while (scan + 3 < base.size() && !(base[scan] == 0xFF && base[scan + 1] == 0xDA))
+            ++scan;
+        Bytes scrambled = base;
+        std::uint32_t state = 99;
+        for (std::size_t i = scan + 14; i < scrambled.size(); ++i) {
+            state = state * 1103515245u + 12345u;
+            scrambled[i] ^= static_cast<BYTE>(state >> 16);
+        }
+        DecodedImage garbage{};
+        EXPECT_FALSE(decodeImageMemory(scrambled.data(), scrambled.size(), &garbage)) << options << " scrambled";
+
+        for (std::size_t keep : {base.size() / 2, base.size() * 3 / 4, base.size() / 3}) {
+            DecodedImage image{};
+            EXPECT_FALSE(decodeImageMemory(base.data(), keep, &image)) << options << " cut to " << keep;
+            // Closed again with an end marker, a cut looks like a short last
+            // segment; in a sequential file the rows after it are missing.
+            // (A progressive file's scan may end in its last row: that one
+            // is whole.)
+            if (std::string(options) == "-progressive")
+                continue;
+            Bytes closed(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(keep));
+            closed.insert(closed.end(), {0xFF, 0xD9});
+            EXPECT_FALSE(decodeImageMemory(closed.data(), closed.size(), &image))
+                << options << " cut to " << keep << " and closed";
+        }
+    }
+}
+
+// CMYK as an image editor writes it (YCCK with the Adobe marker, inverted
+// samples) matches the editor's own RGB; libjpeg-written CMYK and YCCK,
+// with and without the marker, match the arithmetic.
+TEST_F(TextureFileTest, CmykAndYcckJpegsBecomeRgb)
+{
+    Picture smooth{48, 32, {}};
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            smooth.pixels.push_back(0xFF000000u | static_cast<DWORD>(x * 5) << 16 | static_cast<DWORD>(y * 8) << 8 |
+                                    static_cast<DWORD>(200 - x * 2));
+    std::vector<BYTE> samples;
+    for (DWORD c : smooth.pixels) {
+        const int k = 255 - static_cast<int>(c >> 8 & 0xFF) / 4;
+        samples.insert(samples.end(), {static_cast<BYTE>(c >> 16), static_cast<BYTE>(c >> 8), static_cast<BYTE>(c),
+                                       static_cast<BYTE>(k)});
+    }
+    // Stored inverted (Adobe): what is left of each colour times what is left of black.
+    auto expected = [&](bool inverted) {
+        Picture p{48, 32, {}};
+        for (std::size_t i = 0; i < samples.size(); i += 4) {
+            DWORD channel[4];
+            for (int c = 0; c < 4; ++c)
+                channel[c] = inverted ? samples[i + c] : 255 - samples[i + c];
+            auto mix = [&](int c) { return (channel[c] * channel[3] + 127) / 255; };
+            p.pixels.push_back(0xFF000000u | mix(0) << 16 | mix(1) << 8 | mix(2));
+        }
+        return p;
+    };
+    expectSame(decode(write("cmyk.jpg", jpegCmyk(48, 32, samples, false, true))), expected(true), 4);
+    expectSame(decode(write("ycck.jpg", jpegCmyk(48, 32, samples, true, true))), expected(true), 5);
+    expectSame(decode(write("plain.jpg", jpegCmyk(48, 32, samples, false, false))), expected(false), 4);
+
+    if (access(IMAGEMAGICK, X_OK) != 0 || !haveProgram("identify"))
+        GTEST_SKIP() << "ImageMagick is not installed at " << IMAGEMAGICK;
+    const std::string source = write("smooth.png", png(smooth, PNG_COLOR_TYPE_RGB));
+    const std::string cmyk = (folder / "editor.jpg").string();
+    ASSERT_EQ(std::system((std::string(IMAGEMAGICK) + " " + source + " -colorspace CMYK " + cmyk).c_str()), 0);
+    const std::string kind = (folder / "kind.txt").string();
+    ASSERT_EQ(std::system(("identify -format %[colorspace] " + cmyk + " > " + kind).c_str()), 0);
+    const Bytes said = readBytes(kind);
+    ASSERT_EQ(std::string(said.begin(), said.end()), "CMYK");
+    const std::string reference = (folder / "editor.ppm").string();
+    ASSERT_EQ(std::system((std::string(IMAGEMAGICK) + " " + cmyk + " -colorspace sRGB -depth 8 " + reference).c_str()), 0);
+    Picture ours = decode(cmyk);
+    expectSame(ours, readPpm(reference), 2);
+    expectSame(ours, smooth, 12);
+}
+
+// A picture above 32 Mi pixels is decoded at a reduced scale that still
+// covers the wanted size, then tent-filtered to it; one above 256 Mi pixels
+// is refused with the loader's message.
+TEST_F(TextureFileTest, HugeJpegsLoadReducedAndAbsurdOnesFail)
+{
+    if (!haveProgram("cjpeg"))
+        GTEST_SKIP() << "cjpeg (package libjpeg-turbo-progs) is not installed";
+    // 8000 x 6000 in four flat quadrants: compresses to little and tells
+    // where each part of the picture went.
+    const int width = 8000, height = 6000;
+    const std::string path = (folder / "camera.jpg").string();
+    FILE* encoder = popen(("cjpeg -quality 85 > " + path).c_str(), "w");
+    ASSERT_NE(encoder, nullptr);
+    std::fprintf(encoder, "P6\n%d %d\n255\n", width, height);
+    std::vector<BYTE> rowBytes(static_cast<std::size_t>(width) * 3);
+    const BYTE quadrant[4][3] = {{200, 30, 30}, {30, 200, 30}, {30, 30, 200}, {220, 220, 220}};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            std::memcpy(&rowBytes[static_cast<std::size_t>(x) * 3], quadrant[(y >= height / 2) * 2 + (x >= width / 2)], 3);
+        ASSERT_EQ(std::fwrite(rowBytes.data(), 1, rowBytes.size(), encoder), rowBytes.size());
+    }
+    ASSERT_EQ(pclose(encoder), 0);
+
+    // Wanted at 512 x 384: an eighth (1000 x 750) still covers it.
+    DecodedImage image{};
+    ASSERT_TRUE(decodeImageFile(path.c_str(), &image, 512, 384));
+    EXPECT_EQ(image.width, 1000);
+    EXPECT_EQ(image.height, 750);
+    freeScratchMemory();
+    markScratchMemory();
+    // Wanted at the largest texture (2048): three eighths.
+    ASSERT_TRUE(decodeImageFile(path.c_str(), &image));
+    EXPECT_EQ(image.width, 3000);
+    EXPECT_EQ(image.height, 2250);
+    freeScratchMemory();
+    markScratchMemory();
+
+    IDirect3DTexture8* texture = nullptr;
+    ASSERT_EQ(load(path, 512, 384, D3DFMT_A8R8G8B8, &texture), S_OK);
+    RecordingTextureInfo info{};
+    ASSERT_TRUE(recordingTextureInfo(texture, &info));
+    ASSERT_EQ(info.width, 512u);
+    ASSERT_EQ(info.height, 384u);
+    const DWORD* texels = reinterpret_cast<const DWORD*>(info.texels);
+    const int probes[4][2] = {{100, 80}, {400, 80}, {100, 300}, {400, 300}};
+    for (int q = 0; q < 4; ++q) {
+        const DWORD c = texels[probes[q][1] * 512 + probes[q][0]];
+        EXPECT_NEAR(static_cast<int>(c >> 16 & 0xFF), quadrant[q][0], 3) << q;
+        EXPECT_NEAR(static_cast<int>(c >> 8 & 0xFF), quadrant[q][1], 3) << q;
+        EXPECT_NEAR(static_cast<int>(c & 0xFF), quadrant[q][2], 3) << q;
+    }
+    texture->Release();
+
+    // The same file claiming 20000 x 20000 (400 M pixels) is refused before
+    // anything is decoded.
+    Bytes absurd = readBytes(path);
+    std::size_t frame = 2;
+    while (frame + 9 < absurd.size() && !(absurd[frame] == 0xFF && absurd[frame + 1] == 0xC0))
+        frame += 2 + (static_cast<std::size_t>(absurd[frame + 2]) << 8 | absurd[frame + 3]);
+    ASSERT_LT(frame + 9, absurd.size());
+    const BYTE side[2] = {0x4E, 0x20}; // 20000
+    std::memcpy(&absurd[frame + 5], side, 2);
+    std::memcpy(&absurd[frame + 7], side, 2);
+    const std::string absurdPath = write("absurd.jpg", absurd);
+    EXPECT_FALSE(decodeImageFile(absurdPath.c_str(), &image, 512, 384));
+    EXPECT_FATAL(dglCreateTextureFromFile(absurdPath.c_str(), 512, 384, D3DFMT_A8R8G8B8, false),
+                 "Can not create a 512*384 32-bit ARGB texture from file: " + absurdPath + ".");
+    markScratchMemory();
+    blocksBefore = memoryBlockCount();
 }
