@@ -9,11 +9,12 @@
 
 // A decoded picture is never larger than this on either side, nor has more
 // pixels than MAX_IMAGE_PIXELS; a file that would need more is refused before
-// anything is allocated. A JPEG above that is decoded reduced instead (see
-// decodeJpeg), up to MAX_SOURCE_PIXELS in the file.
+// anything is allocated. A JPEG or non-interlaced PNG above that is decoded
+// reduced instead, up to MAX_SOURCE_PIXELS (and MAX_SOURCE_SIDE) in the file.
 constexpr int MAX_IMAGE_SIDE = 16384;
 constexpr long long MAX_IMAGE_PIXELS = 32LL * 1024 * 1024;
 constexpr long long MAX_SOURCE_PIXELS = 256LL * 1024 * 1024;
+constexpr int MAX_SOURCE_SIDE = 65535;
 
 inline bool imageSizeAcceptable(long long width, long long height)
 {
@@ -28,5 +29,7 @@ bool isPng(const BYTE* data, std::size_t size);
 // at: a JPEG too large to decode whole comes out reduced to the smallest of
 // libjpeg's scales (n/8) that still covers it, where that fits the limits.
 bool decodeJpeg(const BYTE* data, std::size_t size, int wantWidth, int wantHeight, DecodedImage* image);
-bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image);
+// A PNG too large to hold comes out reduced by the largest whole factor that
+// still covers the wanted size, where that fits the limits.
+bool decodePng(const BYTE* data, std::size_t size, int wantWidth, int wantHeight, DecodedImage* image);
 bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image);

@@ -1,10 +1,14 @@
 // PNG decoding with libpng from memory into A8R8G8B8. Errors jump back
 // through libpng's own setjmp; reads past the end of the data are errors.
+// A picture above MAX_IMAGE_PIXELS is read row by row and reduced by a whole
+// factor (block means) toward the wanted size.
 // Depends on: libpng, resources/memory.h.
 #include "imaging/decoders.h"
 
 #include "resources/memory.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include <png.h>
@@ -28,12 +32,65 @@ void readPng(png_structp png, png_bytep destination, png_size_t count)
 
 void silentPng(png_structp, png_const_charp) {}
 
+// The whole factor by which a picture too large to hold is reduced: the
+// largest that still covers the wanted size, made larger while the result
+// is too large to hold.
+long long reductionFactor(long long width, long long height, int wantWidth, int wantHeight)
+{
+    long long factor = std::max(1LL, std::min(width / wantWidth, height / wantHeight));
+    while (!imageSizeAcceptable((width + factor - 1) / factor, (height + factor - 1) / factor))
+        ++factor;
+    return factor;
+}
+
+// Reads the rows one at a time and keeps the mean of every factor x factor
+// block (smaller at the right and bottom edges), so the picture is never
+// held whole. No C++ objects with destructors: libpng may longjmp out.
+DWORD* readReduced(png_structp png, png_uint_32 width, png_uint_32 height, long long factor, int* outWidth,
+                   int* outHeight)
+{
+    const int reducedWidth = static_cast<int>((width + factor - 1) / factor);
+    const int reducedHeight = static_cast<int>((height + factor - 1) / factor);
+    DWORD* pixels = static_cast<DWORD*>(
+        allocateMemory(static_cast<std::uint32_t>(reducedWidth) * static_cast<std::uint32_t>(reducedHeight) * 4));
+    BYTE* row = static_cast<BYTE*>(allocateMemory(width * 4));
+    std::uint64_t* sums =
+        static_cast<std::uint64_t*>(allocateMemory(static_cast<std::uint32_t>(reducedWidth) * 4 * sizeof(std::uint64_t)));
+    for (png_uint_32 y = 0; y < height; ++y) {
+        png_read_row(png, row, nullptr);
+        for (png_uint_32 x = 0; x < width; ++x) {
+            std::uint64_t* sum = sums + static_cast<std::size_t>(x / factor) * 4;
+            for (int c = 0; c < 4; ++c)
+                sum[c] += row[static_cast<std::size_t>(x) * 4 + c];
+        }
+        const bool blockEnds = (y + 1) % factor == 0 || y + 1 == height;
+        if (!blockEnds)
+            continue;
+        const long long rows = y % factor + 1;
+        DWORD* out = pixels + static_cast<std::size_t>(y / factor) * reducedWidth;
+        for (int x = 0; x < reducedWidth; ++x) {
+            const long long columns = std::min<long long>(factor, width - x * factor);
+            const std::uint64_t count = static_cast<std::uint64_t>(rows * columns);
+            std::uint64_t* sum = sums + static_cast<std::size_t>(x) * 4;
+            DWORD value = 0;
+            for (int c = 0; c < 4; ++c) {
+                value |= static_cast<DWORD>((sum[c] + count / 2) / count) << (8 * c);
+                sum[c] = 0;
+            }
+            out[x] = value;
+        }
+    }
+    *outWidth = reducedWidth;
+    *outHeight = reducedHeight;
+    return pixels;
+}
+
 } // namespace
 
 bool isPng(const BYTE* data, std::size_t size) { return size >= 8 && png_sig_cmp(data, 0, 8) == 0; }
 
 // No C++ objects with destructors live in this function: longjmp skips them.
-bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image)
+bool decodePng(const BYTE* data, std::size_t size, int wantWidth, int wantHeight, DecodedImage* image)
 {
     if (!isPng(data, size))
         return false;
@@ -51,11 +108,15 @@ bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image)
         return false;
     }
     png_set_read_fn(png, &source, readPng);
-    png_set_user_limits(png, MAX_IMAGE_SIDE, MAX_IMAGE_SIDE);
+    png_set_user_limits(png, MAX_SOURCE_SIDE, MAX_SOURCE_SIDE);
     png_read_info(png, info);
     const png_uint_32 width = png_get_image_width(png, info);
     const png_uint_32 height = png_get_image_height(png, info);
-    if (!imageSizeAcceptable(width, height)) {
+    // A picture too large to hold is read reduced, which takes its rows in
+    // order: an interlaced one would have to be held whole first.
+    const bool reduce = !imageSizeAcceptable(width, height);
+    if (reduce && (static_cast<long long>(width) * height > MAX_SOURCE_PIXELS ||
+                   png_get_interlace_type(png, info) != PNG_INTERLACE_NONE)) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
@@ -72,6 +133,16 @@ bool decodePng(const BYTE* data, std::size_t size, DecodedImage* image)
     if (png_get_rowbytes(png, info) != static_cast<png_size_t>(width) * 4) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
+    }
+    if (reduce) {
+        int reducedWidth = 0;
+        int reducedHeight = 0;
+        DWORD* reduced = readReduced(png, width, height, reductionFactor(width, height, wantWidth, wantHeight),
+                                     &reducedWidth, &reducedHeight);
+        png_read_end(png, nullptr);
+        png_destroy_read_struct(&png, &info, nullptr);
+        *image = DecodedImage{reducedWidth, reducedHeight, reduced};
+        return true;
     }
     DWORD* pixels = static_cast<DWORD*>(allocateMemory(width * height * 4));
     png_bytep* rows = static_cast<png_bytep*>(allocateMemory(height * static_cast<std::uint32_t>(sizeof(png_bytep))));

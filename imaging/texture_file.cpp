@@ -306,7 +306,7 @@ bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image, 
     if (isJpeg(data, size))
         ok = decodeJpeg(data, size, wantWidth, wantHeight, &decoded);
     else if (isPng(data, size))
-        ok = decodePng(data, size, &decoded);
+        ok = decodePng(data, size, wantWidth, wantHeight, &decoded);
     else
         ok = decodeTga(data, size, &decoded);
     if (ok)

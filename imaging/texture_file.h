@@ -39,9 +39,9 @@ struct DecodedImage {
 
 // Decodes a JPEG, PNG or TGA file (chosen by its contents). false on any
 // failure; nothing is left half-written in image. wantWidth x wantHeight is
-// the size the picture will be scaled to (0: the largest texture): a JPEG of
-// more than 32 Mi pixels comes out reduced toward it, so image may be smaller
-// than the file's own size.
+// the size the picture will be scaled to (0: the largest texture): a JPEG or
+// PNG of more than 32 Mi pixels comes out reduced toward it, so image may be
+// smaller than the file's own size.
 bool decodeImageFile(const char* path, DecodedImage* image, int wantWidth = 0, int wantHeight = 0);
 bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image, int wantWidth = 0,
                        int wantHeight = 0);

@@ -1016,3 +1016,54 @@ TEST_F(TextureFileTest, HugeJpegsLoadReducedAndAbsurdOnesFail)
     markScratchMemory();
     blocksBefore = memoryBlockCount();
 }
+
+// A PNG above 32 Mi pixels is read row by row into block means toward the
+// wanted size; one above 256 Mi pixels is refused from its header.
+TEST_F(TextureFileTest, HugePngsLoadReducedAndAbsurdOnesFail)
+{
+    // Grey keeps the file quick to write; 8000 x 4200 is just above 32 Mi.
+    const int width = 8000, height = 4200;
+    const BYTE quadrant[4] = {200, 30, 90, 220};
+    Bytes file;
+    png_structp writer = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(writer);
+    png_set_write_fn(writer, &file, pngWrite, pngFlush);
+    png_set_compression_level(writer, 1);
+    png_set_IHDR(writer, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(writer, info);
+    std::vector<BYTE> row(static_cast<std::size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x)
+            row[static_cast<std::size_t>(x)] = quadrant[(y >= height / 2) * 2 + (x >= width / 2)];
+        png_write_row(writer, row.data());
+    }
+    png_write_end(writer, nullptr);
+    png_destroy_write_struct(&writer, &info);
+    const std::string path = write("poster.png", file);
+
+    // Wanted at 512 x 256: blocks of 15 x 15 (as 4200 / 256 = 16 would not
+    // cover the width), 534 x 280 of them.
+    DecodedImage image{};
+    ASSERT_TRUE(decodeImageFile(path.c_str(), &image, 512, 256));
+    ASSERT_EQ(image.width, 534);
+    ASSERT_EQ(image.height, 280);
+    const int probes[4][2] = {{0, 0}, {533, 0}, {0, 279}, {533, 279}};
+    for (int q = 0; q < 4; ++q)
+        EXPECT_EQ(image.pixels[probes[q][1] * 534 + probes[q][0]], 0xFF000000u | quadrant[q] * 0x010101u) << q;
+    // The block across the middle column holds 10 columns of the left
+    // grey and 5 of the right one; the last row of blocks is 15 rows high
+    // and the last column 5 wide: both are plain means.
+    EXPECT_EQ(image.pixels[266] & 0xFF, (10u * 200 + 5 * 30 + 7) / 15);
+
+    // 20000 x 20000 is refused.
+    Bytes absurd = file;
+    const BYTE side[4] = {0x00, 0x00, 0x4E, 0x20};
+    std::memcpy(absurd.data() + 16, side, 4);
+    std::memcpy(absurd.data() + 20, side, 4);
+    uLong crc = crc32(0, absurd.data() + 12, 17);
+    const BYTE crcBytes[4] = {static_cast<BYTE>(crc >> 24), static_cast<BYTE>(crc >> 16), static_cast<BYTE>(crc >> 8),
+                              static_cast<BYTE>(crc)};
+    std::memcpy(absurd.data() + 29, crcBytes, 4);
+    EXPECT_FALSE(decodeImageMemory(absurd.data(), absurd.size(), &image, 512, 256));
+}
