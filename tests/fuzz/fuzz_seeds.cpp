@@ -19,21 +19,27 @@
 namespace {
 
 // A 3 x 2 TGA of the image type, bits per pixel and descriptor, run-length
-// encoded as one raw packet per row when the type asks for it.
+// encoded as one raw packet per row when the type asks for it. The
+// colour-mapped types (1, 9) get a map of four 24-bit entries.
 std::vector<std::uint8_t> smallTga(int type, int bits, int descriptor)
 {
     const int width = 3;
     const int height = 2;
-    const int bytes = bits / 8;
-    // No image id, no colour map, origin 0, 0.
-    std::vector<std::uint8_t> out = {0, 0, static_cast<std::uint8_t>(type), 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    const int bytes = (bits + 7) / 8;
+    const bool mapped = type == 1 || type == 9;
+    // No image id, origin 0, 0.
+    std::vector<std::uint8_t> out = {0, mapped ? std::uint8_t{1} : std::uint8_t{0}, static_cast<std::uint8_t>(type),
+                                     0, 0, mapped ? std::uint8_t{4} : std::uint8_t{0}, 0,
+                                     mapped ? std::uint8_t{24} : std::uint8_t{0}, 0, 0, 0, 0,
                                      width, 0, height, 0, static_cast<std::uint8_t>(bits),
                                      static_cast<std::uint8_t>(descriptor)};
+    for (int entry = 0; mapped && entry < 4 * 3; ++entry)
+        out.push_back(static_cast<std::uint8_t>(60 * entry));
     for (int y = 0; y < height; ++y) {
         if (type >= 9)
             out.push_back(static_cast<std::uint8_t>(width - 1));
         for (int x = 0; x < width * bytes; ++x)
-            out.push_back(static_cast<std::uint8_t>(40 * y + 7 * x));
+            out.push_back(static_cast<std::uint8_t>(mapped ? (x + y) % 4 : 40 * y + 7 * x));
     }
     return out;
 }
@@ -57,7 +63,9 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(folder / "video_clip");
     std::filesystem::create_directories(folder / "mp3_stream");
     std::filesystem::create_directories(folder / "texture_file");
-    const int layouts[][3] = {{2, 24, 0x00}, {2, 32, 0x28}, {3, 8, 0x20}, {10, 24, 0x10}, {10, 32, 0x08}, {11, 8, 0x00}};
+    const int layouts[][3] = {{2, 24, 0x00}, {2, 32, 0x28}, {3, 8, 0x20},  {10, 24, 0x10}, {10, 32, 0x08},
+                              {11, 8, 0x00}, {1, 8, 0x20},  {9, 8, 0x00},  {2, 16, 0x21},  {10, 15, 0x00},
+                              {3, 16, 0x28}, {11, 16, 0x08}};
     int tga = 0;
     for (const auto& layout : layouts) {
         std::vector<std::uint8_t> input = {static_cast<std::uint8_t>(0x21 * tga), static_cast<std::uint8_t>(tga)};
