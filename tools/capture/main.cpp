@@ -33,9 +33,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <cstdlib>
 #include <strings.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -122,30 +122,27 @@ void onPresent(const std::uint8_t* rgb, int width, int height, void*)
     }
 }
 
-bool hasDataFolder(const std::string& folder)
+// The data folder of a folder (named "data" in any case), or empty.
+fs::path dataFolderIn(const fs::path& folder)
 {
     std::error_code ignored;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
         if (strcasecmp(entry.path().filename().c_str(), "data") == 0 && entry.is_directory(ignored))
-            return true;
-    return false;
+            return fs::absolute(entry.path(), ignored);
+    return fs::path();
 }
 
-// The data set the show reads: ./data (any case) when it exists here, else
-// the one beside the program. Empty when neither exists (the show then ends
-// with its own message for the first missing file).
+// The data set the show reads: ./data when it exists here, else the one
+// beside the program. Empty when neither exists (the show then ends with its
+// own message for the first missing file).
 fs::path findDataFolder()
 {
     std::error_code ignored;
+    fs::path here = dataFolderIn(fs::current_path(ignored));
+    if (!here.empty())
+        return here;
     fs::path program = fs::read_symlink("/proc/self/exe", ignored);
-    for (const fs::path& folder : {fs::current_path(ignored), program.parent_path()}) {
-        if (folder.empty())
-            continue;
-        for (const fs::directory_entry& entry : fs::directory_iterator(folder, ignored))
-            if (strcasecmp(entry.path().filename().c_str(), "data") == 0 && entry.is_directory(ignored))
-                return fs::absolute(entry.path(), ignored);
-    }
-    return fs::path();
+    return program.empty() ? fs::path() : dataFolderIn(program.parent_path());
 }
 
 // A temporary folder with a link to the data set (under the data folder's
@@ -178,7 +175,7 @@ void putWorkFolderAway()
     run.workDir.clear();
     std::error_code ignored;
     const std::string& logDir = run.options.logDir;
-    bool outputIsShowFolder = hasDataFolder(logDir);
+    bool outputIsShowFolder = !dataFolderIn(logDir).empty();
     for (int i = 0; i < SHOW_LOG_COUNT; ++i) {
         fs::path log = fs::path(work) / SHOW_LOGS[i];
         if (!fs::exists(log, ignored))
@@ -191,9 +188,12 @@ void putWorkFolderAway()
         fs::remove(log, ignored);
     }
     // The link only (never what it points to), then the folder if nothing else is left in it.
+    std::vector<fs::path> links;
     for (const fs::directory_entry& entry : fs::directory_iterator(work, ignored))
         if (entry.is_symlink(ignored))
-            fs::remove(entry.path(), ignored);
+            links.push_back(entry.path());
+    for (const fs::path& link : links)
+        fs::remove(link, ignored);
     if (chdir(run.options.outDir.c_str()) != 0)
         std::fprintf(stderr, "gfxcore-capture: can not enter %s\n", run.options.outDir.c_str());
     fs::remove(work, ignored);
