@@ -2,8 +2,9 @@
 // fixed-function API's numeric codes with their own names and values, its
 // records, and an abstract factory/device/resource interface.
 //
-// Implementations: the OpenGL device (platform/gl_device.*, the show) and the
-// recording device (platform/recording_device.*, call-by-call tests). The
+// Implementations: the OpenGL devices (platform/gl_common/gl_device.h: the
+// fixed-function device and the shader device, the show) and the recording
+// device (platform/recording/, call-by-call tests). The
 // renderer never sees which one it has; the library stand-ins at the bottom
 // choose it at start-up.
 //

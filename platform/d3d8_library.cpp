@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-IDirect3D8* glDirect3DCreate8(UINT sdkVersion); // platform/gl/gl_device.cpp
+IDirect3D8* glDirect3DCreate8(UINT sdkVersion); // platform/gl/gl_fixed.cpp
 
 struct D3DLibraryModule {
     Direct3DCreate8Function create;

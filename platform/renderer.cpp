@@ -2,7 +2,7 @@
 #include "platform/renderer.h"
 
 #include "platform/d3d8.h"
-#include "platform/gl/gl_device.h"
+#include "platform/gl_common/gl_device.h"
 
 #include <cstring>
 
@@ -11,12 +11,13 @@ namespace {
 struct RendererEntry {
     Renderer renderer;
     const char* name;
+    Direct3DCreate8Function create;
 };
 
 constexpr RendererEntry kRenderers[] = {
-    {Renderer::gl, "gl"},
-    {Renderer::es, "es"},
-    {Renderer::core, "core"},
+    {Renderer::gl, "gl", glDirect3DCreate8},
+    {Renderer::es, "es", glesDirect3DCreate8},
+    {Renderer::core, "core", glCoreDirect3DCreate8},
 };
 
 Renderer chosenRenderer = Renderer::gl;
@@ -48,8 +49,9 @@ const char* rendererName(Renderer renderer)
 void selectRenderer(Renderer renderer)
 {
     chosenRenderer = renderer;
-    // Until the shader device exists every name draws with the OpenGL device.
-    d3dSetImplementation(glDirect3DCreate8);
+    for (const RendererEntry& entry : kRenderers)
+        if (entry.renderer == renderer)
+            d3dSetImplementation(entry.create);
 }
 
 Renderer selectedRenderer() { return chosenRenderer; }

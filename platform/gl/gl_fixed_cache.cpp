@@ -1,21 +1,16 @@
-// The record of what GL holds and its cached setters: each one compares the
-// wanted value with the record, stores it, calls GL and counts the call.
-// glCacheReset sets every cached state in GL and in the record together.
-// Depends on: platform/gl/gl_internal.h (OpenGL).
-#include "platform/gl/gl_internal.h"
+// The fixed-function part of the GL record and its cached setters: each
+// one compares the wanted value with the record, stores it, calls GL and
+// counts the call. glFixedCacheReset sets the fixed-function state in GL
+// and in the record together, after the shared glCacheReset.
+// Depends on: platform/gl_common/gl_common.h (OpenGL, compatibility profile).
+#include "platform/gl_common/gl_common.h"
 
 #include <cstring>
 #include <limits>
 
-GlCache glCache;
-
 namespace {
 
 int cacheUnits = 8;
-
-bool sameFloats(const float* a, const float* b, int count) { return std::memcmp(a, b, sizeof(float) * count) == 0; }
-
-void storeFloats(float* to, const float* from, int count) { std::memcpy(to, from, sizeof(float) * count); }
 
 void selectMatrixMode(GLenum mode)
 {
@@ -51,50 +46,31 @@ void setArray(GLenum array, bool& enabled, bool on)
 
 } // namespace
 
-void glCacheReset(int units, bool fogDistance)
+void glFixedCacheReset(int units, bool fogDistance)
 {
     cacheUnits = units < GL_DEVICE_STAGES ? units : GL_DEVICE_STAGES;
     GlCache& c = glCache;
-    c = GlCache{};
     c.hasFogDistance = fogDistance;
 
-    // Fixed for the life of the context: front faces wind clockwise on screen,
-    // the diffuse material follows the vertex colour when colour material is
-    // on, flat shading takes the first vertex's colour, tightly packed pixel
-    // rows, the one default VAO.
+    // Fixed for the life of the context: front faces wind clockwise on
+    // screen (the clip origin is the upper left), the diffuse material follows the
+    // vertex colour when colour material is on, flat shading takes the first
+    // vertex's colour, the one default VAO.
     glFrontFace(GL_CW);
     glColorMaterial(GL_FRONT_AND_BACK, GL_DIFFUSE);
     glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, GL_SINGLE_COLOR);
     glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_FALSE);
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glDepthRange(0.0, 1.0);
     glHint(GL_FOG_HINT, GL_NICEST);
 
-    glDisable(GL_DEPTH_TEST);
-    glDisable(GL_BLEND);
     glDisable(GL_ALPHA_TEST);
     glDisable(GL_FOG);
     glDisable(GL_LIGHTING);
-    glDisable(GL_CULL_FACE);
     glDisable(GL_NORMALIZE);
     glDisable(GL_COLOR_MATERIAL);
-    glDisable(GL_DITHER);
-    glDisable(GL_SCISSOR_TEST);
-    glDepthFunc(GL_LESS);
-    c.depthFunc = GL_LESS;
-    glDepthMask(GL_TRUE);
-    c.depthMask = true;
-    glBlendFunc(GL_ONE, GL_ZERO);
-    c.blendSource = GL_ONE;
-    c.blendDestination = GL_ZERO;
-    glBlendEquation(GL_FUNC_ADD);
-    c.blendEquation = GL_FUNC_ADD;
     glAlphaFunc(GL_ALWAYS, 0.0f);
     c.alphaFunction = GL_ALWAYS;
-    glCullFace(GL_BACK);
-    c.cullFaceMode = GL_BACK;
     glShadeModel(GL_SMOOTH);
     c.shadeModel = GL_SMOOTH;
     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
@@ -114,23 +90,13 @@ void glCacheReset(int units, bool fogDistance)
     }
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, c.ambient);
     glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, GL_FALSE);
-    glClearColor(0, 0, 0, 0);
-    glClearDepth(1.0);
-    c.clearDepth = 1.0f;
-    glScissor(0, 0, 0, 0);
-    glViewport(0, 0, 0, 0);
-    glLineWidth(1.0f);
-    c.lineWidth = 1.0f;
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glBindBuffer(GL_ARRAY_BUFFER, 0);
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
 
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    storeFloats(c.projection, IDENTITY, 16);
+    glStoreFloats(c.projection, IDENTITY, 16);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    storeFloats(c.modelview, IDENTITY, 16);
+    glStoreFloats(c.modelview, IDENTITY, 16);
     c.matrixMode = GL_MODELVIEW;
 
     // Material: the GL defaults are not the record's zeros, so set them.
@@ -164,7 +130,6 @@ void glCacheReset(int units, bool fogDistance)
         glActiveTexture(GL_TEXTURE0 + unit);
         glClientActiveTexture(GL_TEXTURE0 + unit);
         glDisable(GL_TEXTURE_2D);
-        glBindTexture(GL_TEXTURE_2D, 0);
         glDisable(GL_TEXTURE_GEN_S);
         glDisable(GL_TEXTURE_GEN_T);
         glDisable(GL_TEXTURE_GEN_R);
@@ -197,7 +162,7 @@ void glCacheReset(int units, bool fogDistance)
         u.scaleRgb = u.scaleAlpha = 1.0f;
         glMatrixMode(GL_TEXTURE);
         glLoadIdentity();
-        storeFloats(u.matrix, IDENTITY, 16);
+        glStoreFloats(u.matrix, IDENTITY, 16);
         glDisableClientState(GL_TEXTURE_COORD_ARRAY);
         glMultiTexCoord4f(GL_TEXTURE0 + unit, 0, 0, 0, 1);
     }
@@ -212,60 +177,6 @@ void glCacheReset(int units, bool fogDistance)
     glColor4f(1, 1, 1, 1);
 }
 
-void glCacheEnable(bool& cached, GLenum capability, bool on)
-{
-    if (cached == on)
-        return;
-    cached = on;
-    if (on)
-        glEnable(capability);
-    else
-        glDisable(capability);
-    bool vertexStage = capability == GL_LIGHTING || capability == GL_NORMALIZE || capability == GL_COLOR_MATERIAL ||
-                       capability == GL_CULL_FACE;
-    if (vertexStage)
-        glCountState();
-    else
-        glCountPixelState();
-}
-
-void glCacheDepthFunc(GLenum function)
-{
-    if (glCache.depthFunc == function)
-        return;
-    glCache.depthFunc = function;
-    glDepthFunc(function);
-    glCountPixelState();
-}
-
-void glCacheDepthMask(bool on)
-{
-    if (glCache.depthMask == on)
-        return;
-    glCache.depthMask = on;
-    glDepthMask(on ? GL_TRUE : GL_FALSE);
-    glCountPixelState();
-}
-
-void glCacheBlendFunc(GLenum source, GLenum destination)
-{
-    if (glCache.blendSource == source && glCache.blendDestination == destination)
-        return;
-    glCache.blendSource = source;
-    glCache.blendDestination = destination;
-    glBlendFunc(source, destination);
-    glCountPixelState();
-}
-
-void glCacheBlendEquation(GLenum equation)
-{
-    if (glCache.blendEquation == equation)
-        return;
-    glCache.blendEquation = equation;
-    glBlendEquation(equation);
-    glCountPixelState();
-}
-
 void glCacheAlphaFunc(GLenum function, float reference)
 {
     if (glCache.alphaFunction == function && glCache.alphaReference == reference)
@@ -274,15 +185,6 @@ void glCacheAlphaFunc(GLenum function, float reference)
     glCache.alphaReference = reference;
     glAlphaFunc(function, reference);
     glCountPixelState();
-}
-
-void glCacheCullFace(GLenum mode)
-{
-    if (glCache.cullFaceMode == mode)
-        return;
-    glCache.cullFaceMode = mode;
-    glCullFace(mode);
-    glCountState();
 }
 
 void glCacheShadeModel(GLenum mode)
@@ -305,9 +207,9 @@ void glCachePolygonMode(GLenum mode)
 
 void glCacheFogColor(const float color[4])
 {
-    if (sameFloats(glCache.fogColor, color, 4))
+    if (glSameFloats(glCache.fogColor, color, 4))
         return;
-    storeFloats(glCache.fogColor, color, 4);
+    glStoreFloats(glCache.fogColor, color, 4);
     glFogfv(GL_FOG_COLOR, color);
     glCountPixelState();
 }
@@ -351,9 +253,9 @@ void glCacheFogDistance(GLenum mode)
 
 void glCacheAmbient(const float color[4])
 {
-    if (sameFloats(glCache.ambient, color, 4))
+    if (glSameFloats(glCache.ambient, color, 4))
         return;
-    storeFloats(glCache.ambient, color, 4);
+    glStoreFloats(glCache.ambient, color, 4);
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, color);
     glCountState();
 }
@@ -375,114 +277,6 @@ void glCacheSeparateSpecular(bool on)
         return;
     glCache.separateSpecular = on;
     glLightModeli(GL_LIGHT_MODEL_COLOR_CONTROL, on ? GL_SEPARATE_SPECULAR_COLOR : GL_SINGLE_COLOR);
-    glCountPixelState();
-}
-
-void glCacheClearColor(const float color[4])
-{
-    if (sameFloats(glCache.clearColor, color, 4))
-        return;
-    storeFloats(glCache.clearColor, color, 4);
-    glClearColor(color[0], color[1], color[2], color[3]);
-    glCountState();
-}
-
-void glCacheClearDepth(float depth)
-{
-    if (glCache.clearDepth == depth)
-        return;
-    glCache.clearDepth = depth;
-    glClearDepth(depth);
-    glCountState();
-}
-
-void glCacheScissor(int x, int y, int width, int height)
-{
-    int* box = glCache.scissorBox;
-    if (box[0] == x && box[1] == y && box[2] == width && box[3] == height)
-        return;
-    box[0] = x;
-    box[1] = y;
-    box[2] = width;
-    box[3] = height;
-    glScissor(x, y, width, height);
-    glCountPixelState();
-}
-
-void glCacheViewport(int x, int y, int width, int height)
-{
-    int* box = glCache.viewport;
-    if (box[0] == x && box[1] == y && box[2] == width && box[3] == height)
-        return;
-    box[0] = x;
-    box[1] = y;
-    box[2] = width;
-    box[3] = height;
-    glViewport(x, y, width, height);
-    glCountState();
-}
-
-void glCacheLineWidth(float width)
-{
-    if (glCache.lineWidth == width)
-        return;
-    glCache.lineWidth = width;
-    glLineWidth(width);
-    glCountState();
-}
-
-void glCacheDrawFramebuffer(GLuint framebuffer)
-{
-    if (glCache.drawFramebuffer == framebuffer)
-        return;
-    glCache.drawFramebuffer = framebuffer;
-    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
-    glCountPixelState();
-}
-
-void glCacheReadFramebuffer(GLuint framebuffer)
-{
-    if (glCache.readFramebuffer == framebuffer)
-        return;
-    glCache.readFramebuffer = framebuffer;
-    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    glCountState();
-}
-
-void glCacheArrayBuffer(GLuint buffer)
-{
-    if (glCache.arrayBuffer == buffer)
-        return;
-    glCache.arrayBuffer = buffer;
-    glBindBuffer(GL_ARRAY_BUFFER, buffer);
-    glCountState();
-}
-
-void glCacheElementBuffer(GLuint buffer)
-{
-    if (glCache.elementBuffer == buffer)
-        return;
-    glCache.elementBuffer = buffer;
-    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffer);
-    glCountState();
-}
-
-void glCacheActiveUnit(int unit)
-{
-    if (glCache.activeUnit == unit)
-        return;
-    glCache.activeUnit = unit;
-    glActiveTexture(GL_TEXTURE0 + unit);
-    glCountState();
-}
-
-void glCacheBindTexture(int unit, GLuint texture)
-{
-    if (glCache.units[unit].texture == texture)
-        return;
-    glCacheActiveUnit(unit);
-    glCache.units[unit].texture = texture;
-    glBindTexture(GL_TEXTURE_2D, texture);
     glCountPixelState();
 }
 
@@ -559,9 +353,9 @@ void glCacheCombine(int unit, GLint combineRgb, const GLint sourceRgb[3], const 
 
 void glCacheModelview(const float matrix[16])
 {
-    if (sameFloats(glCache.modelview, matrix, 16))
+    if (glSameFloats(glCache.modelview, matrix, 16))
         return;
-    storeFloats(glCache.modelview, matrix, 16);
+    glStoreFloats(glCache.modelview, matrix, 16);
     selectMatrixMode(GL_MODELVIEW);
     glLoadMatrixf(matrix);
     glCountState();
@@ -569,9 +363,9 @@ void glCacheModelview(const float matrix[16])
 
 void glCacheProjection(const float matrix[16])
 {
-    if (sameFloats(glCache.projection, matrix, 16))
+    if (glSameFloats(glCache.projection, matrix, 16))
         return;
-    storeFloats(glCache.projection, matrix, 16);
+    glStoreFloats(glCache.projection, matrix, 16);
     selectMatrixMode(GL_PROJECTION);
     glLoadMatrixf(matrix);
     glCountState();
@@ -580,9 +374,9 @@ void glCacheProjection(const float matrix[16])
 void glCacheTextureMatrix(int unit, const float matrix[16])
 {
     GlCachedUnit& u = glCache.units[unit];
-    if (sameFloats(u.matrix, matrix, 16))
+    if (glSameFloats(u.matrix, matrix, 16))
         return;
-    storeFloats(u.matrix, matrix, 16);
+    glStoreFloats(u.matrix, matrix, 16);
     glCacheActiveUnit(unit);
     selectMatrixMode(GL_TEXTURE);
     glLoadMatrixf(matrix);
@@ -593,9 +387,9 @@ void glCacheMaterial(const GlCachedMaterial& material)
 {
     GlCachedMaterial& m = glCache.material;
     auto set = [](float* cached, GLenum name, const float* value) {
-        if (sameFloats(cached, value, 4))
+        if (glSameFloats(cached, value, 4))
             return;
-        storeFloats(cached, value, 4);
+        glStoreFloats(cached, value, 4);
         glMaterialfv(GL_FRONT_AND_BACK, name, value);
         glCountState();
     };
@@ -635,24 +429,24 @@ void glCacheLight(int index, const GlCachedLight& light)
         return;
     // Position and spot direction go through the modelview matrix when they
     // are given; they arrive already in eye space, so load the identity.
-    bool positionChanged = !sameFloats(l.position, light.position, 4);
-    bool directionChanged = !sameFloats(l.spotDirection, light.spotDirection, 3);
+    bool positionChanged = !glSameFloats(l.position, light.position, 4);
+    bool directionChanged = !glSameFloats(l.spotDirection, light.spotDirection, 3);
     if (positionChanged || directionChanged)
         glCacheModelview(IDENTITY);
     if (positionChanged) {
-        storeFloats(l.position, light.position, 4);
+        glStoreFloats(l.position, light.position, 4);
         glLightfv(name, GL_POSITION, light.position);
         glCountState();
     }
     if (directionChanged) {
-        storeFloats(l.spotDirection, light.spotDirection, 3);
+        glStoreFloats(l.spotDirection, light.spotDirection, 3);
         glLightfv(name, GL_SPOT_DIRECTION, light.spotDirection);
         glCountState();
     }
     auto set4 = [&](float* cached, GLenum parameter, const float* value) {
-        if (sameFloats(cached, value, 4))
+        if (glSameFloats(cached, value, 4))
             return;
-        storeFloats(cached, value, 4);
+        glStoreFloats(cached, value, 4);
         glLightfv(name, parameter, value);
         glCountState();
     };
@@ -671,27 +465,6 @@ void glCacheLight(int index, const GlCachedLight& light)
     set1(l.attenuation[2], GL_QUADRATIC_ATTENUATION, light.attenuation[2]);
     set1(l.spotCutoff, GL_SPOT_CUTOFF, light.spotCutoff);
     set1(l.spotExponent, GL_SPOT_EXPONENT, light.spotExponent);
-}
-
-void glCacheSampler(GlTexture& texture, int unit, const GlSamplerParams& params)
-{
-    GlSamplerParams& s = texture.sampler;
-    if (s.minFilter == params.minFilter && s.magFilter == params.magFilter && s.wrapS == params.wrapS &&
-        s.wrapT == params.wrapT)
-        return;
-    glCacheBindTexture(unit, texture.name);
-    glCacheActiveUnit(unit);
-    auto set = [](GLint& cached, GLenum name, GLint value) {
-        if (cached == value)
-            return;
-        cached = value;
-        glTexParameteri(GL_TEXTURE_2D, name, value);
-        glCountPixelState();
-    };
-    set(s.minFilter, GL_TEXTURE_MIN_FILTER, params.minFilter);
-    set(s.magFilter, GL_TEXTURE_MAG_FILTER, params.magFilter);
-    set(s.wrapS, GL_TEXTURE_WRAP_S, params.wrapS);
-    set(s.wrapT, GL_TEXTURE_WRAP_T, params.wrapT);
 }
 
 void glCacheVertexArray(GLuint buffer, std::uintptr_t offset, GLsizei stride)
@@ -770,36 +543,15 @@ void glCacheCoordArray(int unit, bool on, GLuint buffer, std::uintptr_t offset, 
     glCountState();
 }
 
-void glCacheForgetTexture(GLuint texture)
+void glFixedCacheForgetBuffer(GLuint buffer)
 {
-    for (int unit = 0; unit < cacheUnits; unit++)
-        if (glCache.units[unit].texture == texture)
-            glCache.units[unit].texture = 0; // GL unbinds a deleted texture
-}
-
-void glCacheForgetBuffer(GLuint buffer)
-{
-    // GL unbinds a deleted buffer from the binding points; array pointers
-    // keep naming it, so make them be set again.
-    if (glCache.arrayBuffer == buffer)
-        glCache.arrayBuffer = 0;
-    if (glCache.elementBuffer == buffer)
-        glCache.elementBuffer = 0;
     if (glCache.vertexBuffer == buffer)
         glCache.vertexBuffer = ~0u;
     if (glCache.normalBuffer == buffer)
         glCache.normalBuffer = ~0u;
     if (glCache.colorBuffer == buffer)
         glCache.colorBuffer = ~0u;
-    for (int unit = 0; unit < cacheUnits; unit++)
+    for (int unit = 0; unit < GL_DEVICE_STAGES; unit++)
         if (glCache.units[unit].coordBuffer == buffer)
             glCache.units[unit].coordBuffer = ~0u;
-}
-
-void glCacheForgetFramebuffer(GLuint framebuffer)
-{
-    if (glCache.drawFramebuffer == framebuffer)
-        glCache.drawFramebuffer = 0;
-    if (glCache.readFramebuffer == framebuffer)
-        glCache.readFramebuffer = 0;
 }

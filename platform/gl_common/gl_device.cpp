@@ -1,8 +1,9 @@
-// OpenGL device: the factory (adapter modes, capabilities, device creation),
-// the device's life (context, back buffer, scenes, present, clear, render
+// What both OpenGL devices are made of: the factory (adapter modes,
+// capabilities, device creation), the device's life (context of the
+// profile its pipeline needs, back buffer, scenes, present, clear, render
 // targets), its state setters, and the driver hooks of gl_device.h.
-// Depends on: platform/gl/gl_internal.h (OpenGL, SDL2), platform/sdl/window_sdl.h.
-#include "platform/gl/gl_internal.h"
+// Depends on: platform/gl_common/gl_common.h (OpenGL, SDL2), platform/sdl/window_sdl.h.
+#include "platform/gl_common/gl_common.h"
 #include "platform/sdl/window_sdl.h"
 
 #include <algorithm>
@@ -80,6 +81,8 @@ int modeSizes(const D3DDISPLAYMODE& desktop, ClassicMode* sizes)
 class GlDirect3D final : public IDirect3D8 {
 public:
     ULONG refs = 1;
+    GlProfile profile = GlProfile::compatibility;
+    const GlPipeline* pipeline = nullptr;
 
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override
@@ -169,6 +172,8 @@ public:
         }
         HWND target = p.hDeviceWindow != nullptr ? p.hDeviceWindow : window;
         GlDevice* created = new GlDevice();
+        created->profile = profile;
+        created->pipeline = pipeline;
         if (!created->start(target, p)) {
             created->Release();
             return D3DERR_NOTAVAILABLE;
@@ -206,25 +211,18 @@ bool hasExtension(const char* name)
     return false;
 }
 
-void colorFloats(D3DCOLOR color, float out[4])
-{
-    out[0] = static_cast<float>((color >> 16) & 0xFF) / 255.0f;
-    out[1] = static_cast<float>((color >> 8) & 0xFF) / 255.0f;
-    out[2] = static_cast<float>(color & 0xFF) / 255.0f;
-    out[3] = static_cast<float>((color >> 24) & 0xFF) / 255.0f;
-}
-
 const D3DMATRIX IDENTITY_MATRIX = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
 
 } // namespace
 
 // ---------------------------------------------------------------- hooks
 
-IDirect3D8* glDirect3DCreate8(UINT sdkVersion)
+IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline)
 {
-    if (sdkVersion != D3D_SDK_VERSION)
-        return nullptr;
-    return new GlDirect3D();
+    GlDirect3D* factory = new GlDirect3D();
+    factory->profile = profile;
+    factory->pipeline = pipeline;
+    return factory;
 }
 
 void glDeviceSetPresentHook(GlPresentHook hook, void* user)
@@ -243,6 +241,77 @@ GlDeviceCounters glDeviceLastFrameCounters() { return lastFrameCounters; }
 
 // ---------------------------------------------------------------- device life
 
+namespace {
+
+bool versionAtLeast(int major, int minor)
+{
+    GLint haveMajor = 0, haveMinor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &haveMajor);
+    glGetIntegerv(GL_MINOR_VERSION, &haveMinor);
+    return haveMajor > major || (haveMajor == major && haveMinor >= minor);
+}
+
+struct ContextRequest {
+    GlProfile profile;
+    int mask, major, minor;
+    const char* name;
+};
+
+const ContextRequest CONTEXT_REQUESTS[] = {
+    {GlProfile::compatibility, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY, 2, 1, "OpenGL (compatibility profile)"},
+    {GlProfile::core, SDL_GL_CONTEXT_PROFILE_CORE, 3, 3, "OpenGL 3.3 (core profile)"},
+    {GlProfile::es, SDL_GL_CONTEXT_PROFILE_ES, 3, 0, "OpenGL ES 3.0"},
+};
+
+} // namespace
+
+// A context of the device's profile on its window, checked for what the
+// device needs; the fixed-function device's limits are read here too.
+bool GlDevice::createContext()
+{
+    const ContextRequest* request = &CONTEXT_REQUESTS[0];
+    for (const ContextRequest& entry : CONTEXT_REQUESTS)
+        if (entry.profile == profile)
+            request = &entry;
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, request->mask);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, request->major);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, request->minor);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    context = SDL_GL_CreateContext(window);
+    if (context == nullptr) {
+        std::fprintf(stderr, "OpenGL device: no %s context: %s\n", request->name, SDL_GetError());
+        return false;
+    }
+    auto refuse = [&](const char* message) {
+        std::fprintf(stderr, "OpenGL device: %s\n", message);
+        if (SDL_GL_GetCurrentContext() == context)
+            SDL_GL_MakeCurrent(window, nullptr);
+        SDL_GL_DeleteContext(context);
+        context = nullptr;
+        return false;
+    };
+    if (profile != GlProfile::compatibility) {
+        // The shader device asks for nothing beyond its version.
+        if (!versionAtLeast(request->major, request->minor))
+            return refuse("the shader device needs OpenGL ES 3.0 or OpenGL 3.3 or later");
+        glUnits = GL_DEVICE_STAGES;
+        return true;
+    }
+    // Framebuffer objects, blits and base-vertex draws are core from 3.2;
+    // the clip origin needs 4.5 or its extension.
+    if (!versionAtLeast(3, 2))
+        return refuse("OpenGL 3.2 or later (compatibility profile) is needed");
+    if (!versionAtLeast(4, 5) && !hasExtension("GL_ARB_clip_control"))
+        return refuse("GL_ARB_clip_control is needed");
+    fogDistance = hasExtension("GL_NV_fog_distance");
+    GLint units = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_UNITS, &units);
+    glUnits = std::clamp(static_cast<int>(units), 1, GL_DEVICE_STAGES);
+    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
+    return true;
+}
+
 bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
 {
     parameters = present;
@@ -251,45 +320,11 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
         return false;
     scale = renderScale;
     keepScratchMemoryOffTheHeap();
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 2);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 1);
-    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
-    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
-    context = SDL_GL_CreateContext(window);
-    if (context == nullptr) {
-        std::fprintf(stderr, "OpenGL device: no context: %s\n", SDL_GetError());
+    if (!createContext())
         return false;
-    }
     currentDevice = this;
-    GLint major = 0;
-    glGetIntegerv(GL_MAJOR_VERSION, &major);
-    // Framebuffer objects, blits and base-vertex draws are core from 3.2;
-    // the clip origin needs 4.5 or its extension.
-    if (major < 3 || (major == 3 && [] {
-            GLint minor = 0;
-            glGetIntegerv(GL_MINOR_VERSION, &minor);
-            return minor < 2;
-        }())) {
-        std::fprintf(stderr, "OpenGL device: OpenGL 3.2 or later (compatibility profile) is needed\n");
-        return false;
-    }
-    bool clipControl = major > 4 || (major == 4 && [] {
-                           GLint minor = 0;
-                           glGetIntegerv(GL_MINOR_VERSION, &minor);
-                           return minor >= 5;
-                       }()) || hasExtension("GL_ARB_clip_control");
-    if (!clipControl) {
-        std::fprintf(stderr, "OpenGL device: GL_ARB_clip_control is needed\n");
-        return false;
-    }
-    fogDistance = hasExtension("GL_NV_fog_distance");
-    GLint units = 0;
-    glGetIntegerv(GL_MAX_TEXTURE_UNITS, &units);
-    glUnits = std::clamp(static_cast<int>(units), 1, GL_DEVICE_STAGES);
-
-    glClipControl(GL_UPPER_LEFT, GL_ZERO_TO_ONE);
-    glCacheReset(glUnits, fogDistance);
+    glCacheReset(glUnits);
+    pipeline->reset(*this);
 
     bool fullscreen = !present.Windowed;
     int interval = fullscreen && present.FullScreen_PresentationInterval != D3DPRESENT_INTERVAL_IMMEDIATE ? 1 : 0;
@@ -307,9 +342,9 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     glGenTextures(1, &backBuffer.colorTexture);
     glCacheBindTexture(0, backBuffer.colorTexture);
     // A back buffer without alpha reads destination alpha as one, as the original's did.
-    GLint backBufferFormat = present.BackBufferFormat == D3DFMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
-    glTexImage2D(GL_TEXTURE_2D, 0, backBufferFormat, backBuffer.glWidth, backBuffer.glHeight, 0, GL_BGRA,
-                 GL_UNSIGNED_BYTE, nullptr);
+    bool backBufferAlpha = present.BackBufferFormat == D3DFMT_A8R8G8B8;
+    glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
+                 backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
@@ -342,6 +377,9 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     streamBufferSize = 1u << 20;
     glCacheArrayBuffer(streamBuffer);
     glBufferData(GL_ARRAY_BUFFER, streamBufferSize, nullptr, GL_STREAM_DRAW);
+    glGenBuffers(1, &indexStreamBuffer);
+    if (!pipeline->start(*this))
+        return false;
 
     setDefaultState();
     glCounters = GlDeviceCounters{};
@@ -413,7 +451,8 @@ void GlDevice::makeCurrent()
         return;
     SDL_GL_MakeCurrent(window, context);
     currentDevice = this;
-    glCacheReset(glUnits, fogDistance);
+    glCacheReset(glUnits);
+    pipeline->reset(*this);
     // Framebuffer attachments are kept by the framebuffer objects themselves;
     // everything else is set again from the device's state at the next draw.
     dirtyRenderStates = dirtyStages = dirtyTransforms = dirtyLights = dirtyMaterial = dirtyTarget = true;
@@ -455,8 +494,11 @@ void GlDevice::destroy()
             resource->owner = nullptr;
         }
         resources.clear();
+        pipeline->release(*this);
         if (streamBuffer != 0)
             glDeleteBuffers(1, &streamBuffer);
+        if (indexStreamBuffer != 0)
+            glDeleteBuffers(1, &indexStreamBuffer);
         if (backBuffer.framebuffer != 0)
             glDeleteFramebuffers(1, &backBuffer.framebuffer);
         if (backBuffer.colorTexture != 0)
@@ -533,9 +575,21 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     pixelStateAtLastDraw = 0;
 
     if (presentHook != nullptr) {
-        readback.resize(static_cast<size_t>(backBuffer.glWidth) * backBuffer.glHeight * 3);
+        size_t pixels = static_cast<size_t>(backBuffer.glWidth) * backBuffer.glHeight;
         glCacheReadFramebuffer(backBuffer.framebuffer);
-        glReadPixels(0, 0, backBuffer.glWidth, backBuffer.glHeight, GL_RGB, GL_UNSIGNED_BYTE, readback.data());
+        if (profile == GlProfile::es) {
+            // OpenGL ES reads RGBA bytes only: read those and pack them.
+            readback.resize(pixels * 4);
+            glReadPixels(0, 0, backBuffer.glWidth, backBuffer.glHeight, GL_RGBA, GL_UNSIGNED_BYTE, readback.data());
+            for (size_t i = 0; i < pixels; i++) {
+                readback[i * 3] = readback[i * 4];
+                readback[i * 3 + 1] = readback[i * 4 + 1];
+                readback[i * 3 + 2] = readback[i * 4 + 2];
+            }
+        } else {
+            readback.resize(pixels * 3);
+            glReadPixels(0, 0, backBuffer.glWidth, backBuffer.glHeight, GL_RGB, GL_UNSIGNED_BYTE, readback.data());
+        }
         presentHook(readback.data(), backBuffer.glWidth, backBuffer.glHeight, presentHookUser);
     }
 #ifndef NDEBUG
@@ -577,7 +631,7 @@ HRESULT GlDevice::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR co
     GLbitfield mask = 0;
     if ((flags & D3DCLEAR_TARGET) != 0) {
         float rgba[4];
-        colorFloats(color, rgba);
+        glColorFloats(color, rgba);
         glCacheClearColor(rgba);
         mask |= GL_COLOR_BUFFER_BIT;
     }

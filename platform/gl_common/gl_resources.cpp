@@ -1,34 +1,35 @@
-// OpenGL device resources: textures (lockable memory copy uploaded on
-// unlock; render-target textures with their framebuffer object), surfaces,
-// depth renderbuffers, vertex and index buffer objects.
-// Depends on: platform/gl/gl_internal.h (OpenGL).
-#include "platform/gl/gl_internal.h"
+// OpenGL device resources, the same for both devices: textures (lockable
+// memory copy uploaded on unlock; render-target textures with their
+// framebuffer object), surfaces, depth renderbuffers, vertex and index
+// buffer objects.
+// Depends on: platform/gl_common/gl_common.h (OpenGL).
+#include "platform/gl_common/gl_common.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-bool glTextureFormat(D3DFORMAT format, GLint* internalFormat, GLenum* pixelFormat, GLenum* pixelType,
-                     int* bytesPerPixel)
+bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlTextureFormat* out)
 {
+    // OpenGL ES takes no B, G, R, A bytes: they go up as R, G, B, A and the
+    // texture swaps red and blue when sampled. A render target is drawn by
+    // GL itself, so its channels are in place.
+    bool bgra = profile == GlProfile::compatibility;
     switch (format) {
     case D3DFMT_A8R8G8B8: // B, G, R, A bytes in memory
-        *internalFormat = GL_RGBA8;
-        *pixelFormat = GL_BGRA;
-        *pixelType = GL_UNSIGNED_BYTE;
-        *bytesPerPixel = 4;
+        *out = GlTextureFormat{GL_RGBA8, bgra ? GLenum(GL_BGRA) : GLenum(GL_RGBA), GL_UNSIGNED_BYTE, 4,
+                               !bgra && !renderTarget, false};
         return true;
     case D3DFMT_X8R8G8B8: // the fourth byte is ignored: alpha reads as one
-        *internalFormat = GL_RGB8;
-        *pixelFormat = GL_BGRA;
-        *pixelType = GL_UNSIGNED_BYTE;
-        *bytesPerPixel = 4;
+        if (bgra)
+            *out = GlTextureFormat{GL_RGB8, GL_BGRA, GL_UNSIGNED_BYTE, 4, false, false};
+        else if (renderTarget)
+            *out = GlTextureFormat{GL_RGB8, GL_RGB, GL_UNSIGNED_BYTE, 4, false, false};
+        else
+            *out = GlTextureFormat{GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, 4, true, true};
         return true;
     case D3DFMT_R5G6B5: // 16-bit words, red in the top bits
-        *internalFormat = GL_RGB565;
-        *pixelFormat = GL_RGB;
-        *pixelType = GL_UNSIGNED_SHORT_5_6_5;
-        *bytesPerPixel = 2;
+        *out = GlTextureFormat{GL_RGB565, GL_RGB, GL_UNSIGNED_SHORT_5_6_5, 2, false, false};
         return true;
     default:
         return false;
@@ -183,10 +184,8 @@ HRESULT GlTexture::UnlockRect(UINT levelIndex)
     locked = false;
     if (lockReadOnly || owner == nullptr)
         return S_OK;
-    GLint internalFormat = 0;
-    GLenum pixelFormat = 0, pixelType = 0;
-    int bpp = 0;
-    if (!glTextureFormat(format, &internalFormat, &pixelFormat, &pixelType, &bpp))
+    GlTextureFormat glFormat;
+    if (!glTextureFormat(format, owner->profile, false, &glFormat))
         return D3DERR_INVALIDCALL;
     owner->makeCurrent();
     // Whole rows from the top of the locked area to its bottom.
@@ -194,7 +193,7 @@ HRESULT GlTexture::UnlockRect(UINT levelIndex)
     int rows = lockRect.bottom - lockRect.top;
     glCacheBindTexture(glCache.activeUnit, name);
     owner->dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, lockRect.top, static_cast<GLsizei>(width), rows, pixelFormat, pixelType,
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, lockRect.top, static_cast<GLsizei>(width), rows, glFormat.pixelFormat, glFormat.pixelType,
                     pixels.data() + static_cast<size_t>(lockRect.top) * pitch);
     glCounters.textureUploads++;
     glCounters.uploadedBytes += static_cast<std::uint32_t>(rows * pitch);
@@ -232,14 +231,13 @@ HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usag
     if (texture == nullptr)
         return D3DERR_INVALIDCALL;
     *texture = nullptr;
-    GLint internalFormat;
-    GLenum pixelFormat, pixelType;
-    int bytesPerPixel;
+    GlTextureFormat glFormat;
     bool renderTarget = (usage & D3DUSAGE_RENDERTARGET) != 0;
     if (width == 0 || height == 0 || width > GL_DEVICE_MAX_TEXTURE_SIZE || height > GL_DEVICE_MAX_TEXTURE_SIZE ||
-        levels > 1 || !glTextureFormat(format, &internalFormat, &pixelFormat, &pixelType, &bytesPerPixel) ||
+        levels > 1 || !glTextureFormat(format, profile, renderTarget, &glFormat) ||
         (renderTarget && pool != D3DPOOL_DEFAULT))
         return D3DERR_INVALIDCALL;
+    int bytesPerPixel = glFormat.bytesPerPixel;
     makeCurrent();
     GlTexture* created = new (std::nothrow) GlTexture();
     if (created == nullptr)
@@ -272,8 +270,14 @@ HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usag
     glGenTextures(1, &created->name);
     glCacheBindTexture(glCache.activeUnit, created->name);
     dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
-    glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, level.glWidth, level.glHeight, 0, pixelFormat, pixelType,
-                 renderTarget ? nullptr : created->pixels.data());
+    glTexImage2D(GL_TEXTURE_2D, 0, glFormat.internalFormat, level.glWidth, level.glHeight, 0, glFormat.pixelFormat,
+                 glFormat.pixelType, renderTarget ? nullptr : created->pixels.data());
+    if (glFormat.swapRedBlue) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
+    }
+    if (glFormat.alphaOne)
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     // One level: without these the texture would be incomplete.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);

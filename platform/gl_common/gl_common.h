@@ -1,6 +1,13 @@
-// Inside the OpenGL device (platform/gl_*.cpp only): the object classes, the
-// record of what the 3D API was told (GlDevice's state), and the record of
-// what GL holds (GlCache) with its cached setters.
+// Inside the OpenGL devices (platform/gl_common, platform/gl, platform/gles
+// only): the object classes, the record of what the 3D API was told
+// (GlDevice's state), the record of what GL holds (GlCache) with its cached
+// setters, and the pipeline table through which a device reaches the
+// fixed-function pipeline (platform/gl) or generated shaders (platform/gles).
+//
+// Both devices share everything but the way a draw's vertices and pixels are
+// processed: the context, resources, the back buffer, render targets, clears,
+// present, the draw calls and the pixel-operation state (depth, blending,
+// culling). GlPipeline says what a pipeline adds.
 //
 // Two records, two writers:
 // - GlDevice's API state (render states, stage states, matrices, lights,
@@ -10,10 +17,11 @@
 //   gl_cache.cpp (compare, store, call, count). glCacheReset sets GL and the
 //   cache together at device start. Every GL state call of the device goes
 //   through them, so a setting equal to what GL holds costs nothing.
-// Before a draw or clear, glFlush* (gl_draw.cpp) derive GL state from the API
-// state through the cached setters.
+// Before a draw the pipeline's flush derives GL state from the API state
+// through the cached setters.
 //
-// Depends on: OpenGL headers (prototypes), SDL2, platform/d3d8.h, platform/gl/gl_device.h.
+// Depends on: OpenGL headers (prototypes), SDL2, platform/d3d8.h,
+// platform/gl_common/gl_device.h.
 #pragma once
 
 #define GL_GLEXT_PROTOTYPES 1
@@ -22,9 +30,10 @@
 #include <SDL2/SDL.h>
 
 #include "platform/d3d8.h"
-#include "platform/gl/gl_device.h"
+#include "platform/gl_common/gl_device.h"
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 constexpr int GL_DEVICE_STAGES = 8;
@@ -32,9 +41,29 @@ constexpr int GL_DEVICE_LIGHTS = 8;
 constexpr int GL_DEVICE_RENDER_STATES = 256;
 constexpr int GL_DEVICE_STAGE_STATES = 32;
 constexpr UINT GL_DEVICE_MAX_TEXTURE_SIZE = 4096;
+constexpr int GL_DEVICE_ATTRIBUTES = 3 + GL_DEVICE_STAGES; // position, normal, colour, a coordinate per stage
 
 class GlDevice;
 class GlTexture;
+
+// The context a device asks for. Compatibility serves the fixed-function
+// device; core (3.3) and es (3.0) serve the shader device.
+enum class GlProfile { compatibility, core, es };
+
+// What a pipeline does for its device. reset sets its GL state and cache
+// together (device start, context switch); flushForDraw derives GL state
+// from the API state before a draw (the target is bound and the shared
+// pixel state set); bindArrays points the vertex inputs at a buffer, the
+// first vertex at base bytes; release deletes its GL objects (context
+// current) and its record.
+struct GlPipelineState;
+struct GlPipeline {
+    bool (*start)(GlDevice& device);
+    void (*reset)(GlDevice& device);
+    void (*flushForDraw)(GlDevice& device);
+    void (*bindArrays)(GlDevice& device, GLuint buffer, std::uintptr_t base, GLsizei stride);
+    void (*release)(GlDevice& device);
+};
 
 // Counts of the running frame; gl_device.cpp owns it.
 extern GlDeviceCounters glCounters;
@@ -188,6 +217,18 @@ struct GlCachedUnit {
     GLsizei coordStride;
 };
 
+// A generic vertex input of the shader pipeline: an array in a buffer or,
+// switched off, a constant value.
+struct GlCachedAttribute {
+    bool array;
+    GLuint buffer;
+    std::uintptr_t offset;
+    GLsizei stride;
+    GLint size;
+    GLenum type;
+    float constant[4];
+};
+
 struct GlCachedMaterial {
     float ambient[4], diffuse[4], specular[4], emission[4];
     float shininess;
@@ -227,28 +268,26 @@ struct GlCache {
     std::uintptr_t vertexOffset, normalOffset, colorOffset;
     GLsizei vertexStride, normalStride, colorStride;
     bool hasFogDistance;
+    // Shader pipeline: program, uniform-block ranges, generic vertex inputs.
+    GLuint program;
+    GLuint uniformBuffer[4];
+    std::uintptr_t uniformOffset[4];
+    GlCachedAttribute attributes[GL_DEVICE_ATTRIBUTES];
 };
 
 // Written only by gl_cache.cpp's setters.
 extern GlCache glCache;
 
-void glCacheReset(int units, bool fogDistance);
+// Shared setters (gl_common/gl_cache.cpp). glCacheReset sets the state
+// every pipeline uses, in GL and in the record; the pipeline's reset does
+// the rest.
+void glCacheReset(int units);
 void glCacheEnable(bool& cached, GLenum capability, bool on);
 void glCacheDepthFunc(GLenum function);
 void glCacheDepthMask(bool on);
 void glCacheBlendFunc(GLenum source, GLenum destination);
 void glCacheBlendEquation(GLenum equation);
-void glCacheAlphaFunc(GLenum function, float reference);
 void glCacheCullFace(GLenum mode);
-void glCacheShadeModel(GLenum mode);
-void glCachePolygonMode(GLenum mode);
-void glCacheFogColor(const float color[4]);
-void glCacheFogRange(float start, float end, float density);
-void glCacheFogMode(GLenum mode);
-void glCacheFogDistance(GLenum mode);
-void glCacheAmbient(const float color[4]);
-void glCacheLocalViewer(bool on);
-void glCacheSeparateSpecular(bool on);
 void glCacheClearColor(const float color[4]);
 void glCacheClearDepth(float depth);
 void glCacheScissor(int x, int y, int width, int height);
@@ -260,6 +299,24 @@ void glCacheArrayBuffer(GLuint buffer);
 void glCacheElementBuffer(GLuint buffer);
 void glCacheActiveUnit(int unit);
 void glCacheBindTexture(int unit, GLuint texture);
+void glCacheSampler(GlTexture& texture, int unit, const GlSamplerParams& params);
+// A texture or buffer name is deleted: forget it wherever the cache holds it.
+void glCacheForgetTexture(GLuint texture);
+void glCacheForgetBuffer(GLuint buffer);
+void glCacheForgetFramebuffer(GLuint framebuffer);
+
+// Fixed-function setters (gl/gl_fixed_cache.cpp).
+void glFixedCacheReset(int units, bool fogDistance);
+void glCacheAlphaFunc(GLenum function, float reference);
+void glCacheShadeModel(GLenum mode);
+void glCachePolygonMode(GLenum mode);
+void glCacheFogColor(const float color[4]);
+void glCacheFogRange(float start, float end, float density);
+void glCacheFogMode(GLenum mode);
+void glCacheFogDistance(GLenum mode);
+void glCacheAmbient(const float color[4]);
+void glCacheLocalViewer(bool on);
+void glCacheSeparateSpecular(bool on);
 void glCacheTexture2D(int unit, bool on);
 void glCacheTexgen(int unit, bool on, GLint mode);
 void glCacheCombine(int unit, GLint combineRgb, const GLint sourceRgb[3], const GLint operandRgb[3], GLfloat scaleRgb,
@@ -270,16 +327,32 @@ void glCacheTextureMatrix(int unit, const float matrix[16]);
 void glCacheMaterial(const GlCachedMaterial& material);
 void glCacheForgetMaterialDiffuse(); // colour material overwrote it
 void glCacheLight(int index, const GlCachedLight& light); // eye-space values; loads identity modelview if needed
-void glCacheSampler(GlTexture& texture, int unit, const GlSamplerParams& params);
 // Vertex arrays (buffer 0 never happens: every draw reads a buffer object).
 void glCacheVertexArray(GLuint buffer, std::uintptr_t offset, GLsizei stride);
 void glCacheNormalArray(bool on, GLuint buffer, std::uintptr_t offset, GLsizei stride);
 void glCacheColorArray(bool on, GLuint buffer, std::uintptr_t offset, GLsizei stride);
 void glCacheCoordArray(int unit, bool on, GLuint buffer, std::uintptr_t offset, GLsizei stride);
-// A texture or buffer name is deleted: forget it wherever the cache holds it.
-void glCacheForgetTexture(GLuint texture);
-void glCacheForgetBuffer(GLuint buffer);
-void glCacheForgetFramebuffer(GLuint framebuffer);
+void glFixedCacheForgetBuffer(GLuint buffer);
+
+// Shader setters (gles/gles_cache.cpp).
+void glesCacheReset();
+void glesCacheProgram(GLuint program);
+// The range of a uniform buffer bound to a block binding point.
+void glesCacheUniformRange(int binding, GLuint buffer, std::uintptr_t offset, GLsizeiptr size);
+// Generic vertex input index from a buffer (size components of type at
+// offset) or, with buffer 0, the constant value.
+void glesCacheAttribute(int index, GLuint buffer, GLint size, GLenum type, std::uintptr_t offset, GLsizei stride);
+void glesCacheAttributeConstant(int index, const float value[4]);
+void glesCacheForgetBuffer(GLuint buffer);
+
+inline bool glSameFloats(const float* a, const float* b, int count)
+{
+    return std::memcmp(a, b, sizeof(float) * static_cast<size_t>(count)) == 0;
+}
+inline void glStoreFloats(float* to, const float* from, int count)
+{
+    std::memcpy(to, from, sizeof(float) * static_cast<size_t>(count));
+}
 
 inline void glCountState() { glCounters.stateChanges++; }
 // A change of what the pixels of a draw go through (tests, blending,
@@ -307,6 +380,9 @@ public:
     ULONG refs = 1;
     SDL_Window* window = nullptr;
     SDL_GLContext context = nullptr;
+    GlProfile profile = GlProfile::compatibility;
+    const GlPipeline* pipeline = nullptr;
+    GlPipelineState* pipelineState = nullptr; // the pipeline's own record
     int scale = 1;
     int glUnits = 8;
     bool fogDistance = false; // GL_NV_fog_distance is there
@@ -352,6 +428,12 @@ public:
     GLuint streamBuffer = 0;
     UINT streamBufferSize = 0;
     UINT streamBufferUsed = 0;
+    // Streaming index buffer: triangles turned for the provoking vertex on
+    // OpenGL ES, which has no switch for it.
+    GLuint indexStreamBuffer = 0;
+    UINT indexStreamSize = 0;
+    UINT indexStreamUsed = 0;
+    std::vector<std::uint32_t> turnedIndices;
 
     // Work queued in GL since it last waited for the rasteriser, and the
     // pixel-state count at the last draw (see limitQueuedWork).
@@ -394,6 +476,7 @@ public:
 
     // Internal.
     bool start(HWND hwnd, const D3DPRESENT_PARAMETERS& present);
+    bool createContext();
     // Makes the device's context current; coming from another device's
     // context, the GL cache starts over (it mirrors one context).
     void makeCurrent();
@@ -406,11 +489,42 @@ public:
     ~GlDevice() override = default;
 };
 
-// Derive GL state from the API state before a draw (gl_draw.cpp).
-void glFlushForDraw(GlDevice& device);
+// The state both pipelines set before a draw (gl_common/gl_draw.cpp): the
+// target, depth, blending, culling, dither, line width.
+void glFlushCommonForDraw(GlDevice& device);
+// The projection with the shift that puts pixel centres where the original
+// API has them, as GL loads it (16 floats, column-major = the row-major D3D matrix).
+void glShiftedProjection(const GlDevice& device, float out[16]);
+// Row-major product a x b (row vectors: a is applied first).
+void glMultiplyMatrices(const D3DMATRIX& a, const D3DMATRIX& b, float out[16]);
+// p x M for a point (w = 1) or a direction (w = 0).
+void glTransformVector(const D3DVECTOR& p, float w, const D3DMATRIX& m, float out[3]);
+void glColorFloats(D3DCOLOR color, float out[4]);
+float glFloatBits(DWORD bits);
+// Light index as GL's fixed lighting takes it: eye space, GL attenuation
+// and spot terms (off: enabled false).
+void glEyeLight(const GlDevice& device, int index, GlCachedLight* out);
+// The stage's texture matrix as GL applies it to (s, t, 0, 1) or, with
+// generated coordinates, to (x, y, z, 1); false for none.
+bool glTextureMatrix(const GlDevice& device, int stage, bool generated, float out[16]);
+// The stage's filters and addressing as GL texture parameters.
+GlSamplerParams glSamplerFor(const DWORD* stageStates);
+GLenum glCompareFunction(DWORD value);
+// Factory of the 3D API on OpenGL: the profile the device's context has and
+// the pipeline it draws with.
+IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline);
+extern const GlPipeline glFixedPipeline; // platform/gl
+extern const GlPipeline glesPipeline;    // platform/gles
 // Whether count vertices of stride bytes all hold the same colour at
 // colourOffset (true without a colour).
 bool glVerticesOneColour(const std::uint8_t* vertices, UINT count, UINT stride, int colourOffset);
-// What the texture format needs in GL; false for formats the device does not serve.
-bool glTextureFormat(D3DFORMAT format, GLint* internalFormat, GLenum* pixelFormat, GLenum* pixelType,
-                     int* bytesPerPixel);
+// What a texture format needs in GL for a context of the profile.
+struct GlTextureFormat {
+    GLint internalFormat;
+    GLenum pixelFormat, pixelType;
+    int bytesPerPixel;
+    bool swapRedBlue; // sampling swaps red and blue (bytes uploaded as they are)
+    bool alphaOne;    // sampling reads alpha as one
+};
+// False for formats the device does not serve.
+bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlTextureFormat* out);
