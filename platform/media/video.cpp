@@ -207,8 +207,9 @@ void restartDecode(VideoFrameReader* reader, std::int32_t keyPacket)
     reader->lastPictureOut = -1;
 }
 
-// Makes room for one more bitmap near target; false when every kept bitmap
-// is nearer target than picture is.
+// Makes room for the bitmap of picture near target: the bitmap farthest from
+// target gives up its memory to it (no allocation once the cache is full).
+// False when every kept bitmap is nearer target than picture is.
 bool makeRoom(VideoFrameReader* reader, std::int32_t picture, std::int32_t target)
 {
     const std::uint64_t bitmapBytes = reader->stream->bitmapBytes;
@@ -217,7 +218,7 @@ bool makeRoom(VideoFrameReader* reader, std::int32_t picture, std::int32_t targe
         std::int32_t farthest = -1;
         const std::int32_t count = static_cast<std::int32_t>(reader->cache.size());
         for (std::int32_t i = 0; i < count; ++i) {
-            if (!reader->cache[i].empty() && (farthest < 0 || distance(i) > distance(farthest))) {
+            if (i != picture && !reader->cache[i].empty() && (farthest < 0 || distance(i) > distance(farthest))) {
                 farthest = i;
             }
         }
@@ -225,7 +226,9 @@ bool makeRoom(VideoFrameReader* reader, std::int32_t picture, std::int32_t targe
             return false;
         }
         reader->cacheBytes -= reader->cache[farthest].size();
-        std::vector<BYTE>().swap(reader->cache[farthest]);
+        reader->cache[picture].swap(reader->cache[farthest]);
+        reader->cache[farthest].clear();
+        reader->cache[farthest].shrink_to_fit();
     }
     return true;
 }
@@ -543,7 +546,8 @@ VideoFrameReader* videoFrameReaderOpen(VideoStream* stream)
     }
     VideoFrameReader* reader = new VideoFrameReader;
     reader->stream = stream;
-    reader->cacheLimit = cacheLimitForNewReaders;
+    // Room for one bitmap at least: the one asked for.
+    reader->cacheLimit = std::max<std::uint64_t>(cacheLimitForNewReaders, stream->bitmapBytes);
     reader->decoder = avcodec_alloc_context3(codec);
     reader->frame = av_frame_alloc();
     reader->scratchStride = ((stream->width * 3 + 63) & ~63) + 64;
