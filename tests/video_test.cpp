@@ -500,4 +500,25 @@ TEST(VideoClip, RefusedFramesFailAndAreNamedAtOpen)
     videoReleaseStream(stream);
 }
 
+// The library's own complaints about damaged data never reach standard
+// error: the show's one message must be the only line there.
+TEST(VideoClip, LibraryLinesStayOffStandardError)
+{
+    TestClip settings;
+    settings.frames = 4;
+    const std::string path = makeClip("quiet.avi", settings);
+    ASSERT_TRUE(breakTestClipChunk(path, 2));
+    std::vector<char> garbage(3000, '\x5a');
+    const std::string garbagePath = testClipPath("quiet-garbage.avi");
+    writeBytes(garbagePath, garbage);
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(videoOpenStream(garbagePath.c_str()), nullptr);
+    OpenClip clip = openClip(path);
+    EXPECT_EQ(videoFirstFailedFrame(clip.reader), 2);
+    EXPECT_EQ(videoGetFrame(clip.reader, 2), nullptr);
+    videoReleaseStream(clip.stream);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
 } // namespace
