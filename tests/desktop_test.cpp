@@ -7,7 +7,8 @@
 // arrow-and-hourglass pointer; space taps and a held space bar write their
 // lines; Escape, a close request and a window destroyed by another program
 // end normally through the release path; no display ends at once; --help and
-// a bad command line end before anything opens.
+// a bad command line end before anything opens; the installed launcher plays
+// in the user's state folder, wherever it is started from.
 // Depends on: the show (gfxcore) and its data set in GFXCORE_SHOW_DIR; the
 // programs Xvfb, xdotool and twm; Xlib and XFixes; tests/show_process.h.
 #include "tests/show_process.h"
@@ -599,6 +600,34 @@ TEST_F(Desktop, HelpAndBadCommandLinesEndBeforeAnythingOpens)
         EXPECT_FALSE(fs::exists(folder / "pimplog")) << test.arguments[0];
         EXPECT_EQ(findNamedWindow(display, DefaultRootWindow(display), "gfxcore"), 0u);
     }
+}
+
+TEST_F(Desktop, InstalledShowWritesItsLogsInTheUsersStateFolder)
+{
+    const fs::path prefix = folder / "prefix";
+    std::string install = std::string("\"") + GFXCORE_CMAKE_COMMAND + "\" --install \"" +
+                          fs::path(GFXCORE_SHOW_DIR).parent_path().string() + "\" --prefix \"" + prefix.string() +
+                          "\" >\"" + (folder / "install.txt").string() + "\" 2>&1";
+    ASSERT_EQ(std::system(install.c_str()), 0) << showReadFile(folder / "install.txt");
+    ASSERT_TRUE(fs::exists(prefix / "share/gfxcore/data/hive.png"));
+    ASSERT_TRUE(fs::exists(prefix / "share/applications/gfxcore.desktop"));
+
+    // Started from a folder of its own, with the data set nowhere near it;
+    // two seconds before the end, so the show ends by itself.
+    const fs::path elsewhere = folder / "elsewhere";
+    const fs::path state = folder / "state";
+    fs::create_directories(elsewhere);
+    std::vector<std::pair<std::string, std::string>> environment = sessionEnvironment();
+    environment.emplace_back("XDG_STATE_HOME", state.string());
+    show.start({(prefix / "bin/gfxcore").string(), "--window", "--start", "163"}, elsewhere, environment,
+               folder / "stdout.txt", folder / "stderr.txt");
+    ASSERT_TRUE(show.waitForEnd(60.0)) << errorText();
+    EXPECT_TRUE(show.exited);
+    EXPECT_EQ(show.status, 0) << errorText();
+    EXPECT_TRUE(showReadFile(state / "gfxcore/pimplog").ends_with(RELEASE_LINES));
+    EXPECT_TRUE(showReadFile(state / "gfxcore/spaceTimes.log").starts_with("spacebarsmackertiminigsystemlog"));
+    EXPECT_EQ(fs::read_symlink(state / "gfxcore/data"), prefix / "share/gfxcore/data");
+    EXPECT_TRUE(fs::is_empty(elsewhere));
 }
 
 } // namespace
