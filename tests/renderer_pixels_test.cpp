@@ -362,10 +362,12 @@ TEST_P(RendererPixels, SpecularHighlightWhenOnAndNoneWhenOff)
 // Flat shading takes the colour of a triangle's first vertex: for lists the
 // first of each three, for strips vertex k of triangle k, for fans vertex
 // k + 1 (the original draws fan triangle k as k + 1, k + 2, 0). Indexed
-// draws count in indices, not in vertex numbers.
+// draws count in indices, not in vertex numbers. Every triangle winds
+// clockwise and the default culling is on: a device that reorders
+// vertices to pick the colour must keep each triangle's winding. Texture
+// coordinates stay interpolated; lit colours are flat too.
 TEST_P(RendererPixels, FlatShadingTakesTheFirstVertexOfEachTriangle)
 {
-    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
     const DWORD colours[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
     struct Case {
@@ -429,8 +431,45 @@ TEST_P(RendererPixels, FlatShadingTakesTheFirstVertexOfEachTriangle)
             ASSERT_EQ(device->DrawIndexedPrimitive(c.type, 0, static_cast<UINT>(count), 0, c.primitives), S_OK);
         }
     }
+
+    // Textured: white first vertices, grey others; red and green texels
+    // left and right.
+    nearestFilter(0);
+    IDirect3DTexture8* texture = makeTexture(2, 1, D3DFMT_A8R8G8B8, {0xFFFF0000, 0xFF00FF00});
+    device->SetTexture(0, texture);
+    const float tl = ndcX(490), tr = ndcX(630), tt = ndcY(20), tb = ndcY(220);
+    const VertexPCT textured[6] = {{tl, tt, 0.5f, 0xFFFFFFFF, 0, 0}, {tr, tt, 0.5f, 0xFF404040, 1, 0},
+                                   {tl, tb, 0.5f, 0xFF404040, 0, 1}, {tr, tt, 0.5f, 0xFFFFFFFF, 1, 0},
+                                   {tr, tb, 0.5f, 0xFF404040, 1, 1}, {tl, tb, 0.5f, 0xFF404040, 0, 1}};
+    device->SetVertexShader(FVF_PCT);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, textured, sizeof(VertexPCT)), S_OK);
+    device->SetTexture(0, nullptr);
+
+    // Lit: the first triangle's first normal faces the light, the others
+    // turn away; the second triangle the other way round.
+    D3DMATERIAL8 material{};
+    useLighting(material);
+    D3DLIGHT8 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Direction = {0, 0, 1};
+    device->SetLight(0, &light);
+    device->LightEnable(0, TRUE);
+    const float lt = ndcY(260), lb = ndcY(460);
+    const VertexPNC lit[6] = {{tl, lt, 0.5f, 0, 0, -1, 0xFFFFFFFF}, {tr, lt, 0.5f, 0, 0, 1, 0xFFFFFFFF},
+                              {tl, lb, 0.5f, 0, 0, 1, 0xFFFFFFFF},  {tr, lt, 0.5f, 0, 0, 1, 0xFFFFFFFF},
+                              {tr, lb, 0.5f, 0, 0, -1, 0xFFFFFFFF}, {tl, lb, 0.5f, 0, 0, -1, 0xFFFFFFFF}};
+    device->SetVertexShader(FVF_PNC);
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, lit, sizeof(VertexPNC)), S_OK);
+
     const Frame& f = present();
     keepPng(f, "renderer_flat_shading");
+    EXPECT_TRUE(near(f.at(510, 40), 255, 0, 0, 0));    // first triangle, left texel
+    EXPECT_TRUE(near(f.at(600, 40), 0, 255, 0, 0));    // first triangle, right texel
+    EXPECT_TRUE(near(f.at(510, 200), 255, 0, 0, 0));   // second triangle, left texel
+    EXPECT_TRUE(near(f.at(610, 200), 0, 255, 0, 0));   // second triangle, right texel
+    EXPECT_TRUE(near(f.at(530, 310), 255, 255, 255, 0)); // lit by its first vertex
+    EXPECT_TRUE(near(f.at(590, 410), 0, 0, 0, 0));       // dark by its first vertex
     for (int indexed = 0; indexed < 2; indexed++)
         for (int n = 0; n < 3; n++)
             for (int triangle = 0; triangle < 2; triangle++) {
@@ -443,6 +482,7 @@ TEST_P(RendererPixels, FlatShadingTakesTheFirstVertexOfEachTriangle)
             }
     buffer->Release();
     indices->Release();
+    texture->Release();
 }
 
 // ---------------------------------------------------------------- alpha test
