@@ -16,8 +16,9 @@
 // given with --renderer (repeatable); the table puts them side by side.
 // A child option followed by --scene N measures scene N only, --frames N
 // measures N frames instead of the stretch's 240, --warmup N draws N warm-up
-// frames instead of 30 (for profilers: callgrind with LP_NUM_THREADS=0
-// counts the rasteriser's instructions per frame).
+// frames instead of 30, --no-calibration leaves the calibration quad out
+// (for profilers: callgrind with LP_NUM_THREADS=0 counts the rasteriser's
+// instructions per frame).
 // Children print "key value" lines; the parent prints one table, or JSON with --json.
 #include "tools/bench/bench.h"
 
@@ -55,6 +56,7 @@ int warmupFrames = 30;              // drawn before the stretch: beats catch up,
 constexpr int LOAD_RUNS = 5;
 int onlyScene = 0; // 0: every scene
 Renderer childRenderer = Renderer::gl;
+bool calibrate = true;              // off with --no-calibration (profilers count the stretch only)
 const char* const SCENE_NAMES[TIMELINE_SCENE_COUNT] = {"1 metaballs",    "2 model echoes", "3 wave whirl",
                                                          "4 city clips",   "5 cube field",   "6 knot sprites",
                                                          "7 video panel",  "8 branch sculpture"};
@@ -292,7 +294,8 @@ int childScenes()
 {
     HWND window = benchStartRenderer();
     loadAndPrecalc(window);
-    std::printf("calibration_quad_ms %.4f\n", calibrationQuadMs());
+    if (calibrate)
+        std::printf("calibration_quad_ms %.4f\n", calibrationQuadMs());
     std::fflush(stdout);
     runStretches(false);
     std::fflush(stdout);
@@ -531,7 +534,8 @@ void printTable(const BenchFigures& figures, const std::vector<Renderer>& render
 
 [[noreturn]] void usage()
 {
-    std::fprintf(stderr, "usage: gfxcore-bench [--renderer %s]... [--scene N] [--frames N] [--warmup N] [--json]\n",
+    std::fprintf(stderr, "usage: gfxcore-bench [--renderer %s]... [--scene N] [--frames N] [--warmup N]\n"
+                 "                     [--no-calibration] [--json]\n",
                  kRendererNames);
     std::exit(2);
 }
@@ -618,6 +622,9 @@ int main(int argc, char** argv)
                 usage();
             if (std::find(renderers.begin(), renderers.end(), renderer) == renderers.end())
                 renderers.push_back(renderer);
+        } else if (std::strcmp(argv[i], "--no-calibration") == 0) {
+            calibrate = false;
+            passedOptions.push_back(argv[i]);
         } else if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
         } else if (std::strncmp(argv[i], "--child-", 8) == 0) {
