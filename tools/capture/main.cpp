@@ -10,9 +10,9 @@
 // picture whatever --from is.
 //
 // The show writes pimplog and spaceTimes.log into its working folder. The
-// capture works in a temporary folder of its own that links to the data set,
-// and at the end moves its logs into the output folder (or --logs); a show's
-// own logs are never touched.
+// capture works in a temporary folder of its own that links to the data set
+// and to the logs' places in the output folder (or --logs); a show's own
+// logs are never touched.
 #include "tools/capture/capture.h"
 
 #include "imaging/png_writer.h"
@@ -42,7 +42,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* SHOW_LOGS[] = {"pimplog", "spaceTimes.log"};
-constexpr int SHOW_LOG_COUNT = 2;
 
 struct CaptureRun {
     CaptureOptions options;
@@ -145,9 +144,11 @@ fs::path findDataFolder()
     return program.empty() ? fs::path() : dataFolderIn(program.parent_path());
 }
 
-// A temporary folder with a link to the data set (under the data folder's
-// own name) becomes the working folder: the show finds its files and writes
-// its logs there.
+// A temporary folder becomes the working folder. It holds a link to the
+// data set (under the data folder's own name) and, under the show's log
+// names, links to the capture's logs in the log folder: the show finds its
+// files and writes its logs straight there, so even a capture that is killed
+// leaves them where it was asked to.
 void enterWorkFolder()
 {
     fs::path data = findDataFolder();
@@ -161,12 +162,21 @@ void enterWorkFolder()
         if (error)
             fail("can not link the data set into " + run.workDir + ": " + error.message());
     }
+    const std::string& logDir = run.options.logDir;
+    bool logsInShowFolder = !dataFolderIn(logDir).empty();
+    for (const char* log : SHOW_LOGS) {
+        fs::create_symlink(fs::path(logDir) / captureLogFileName(log, logsInShowFolder),
+                           fs::path(run.workDir) / log, error);
+        if (error)
+            fail("can not link the logs into " + run.workDir + ": " + error.message());
+    }
     if (chdir(run.workDir.c_str()) != 0)
         fail("can not enter " + run.workDir);
 }
 
-// Moves the logs into the output folder and removes the working folder.
-// Runs once, after the show has closed its files (or on a capture failure).
+// Removes the working folder: its links only (never what they point to),
+// then the folder if nothing else is left in it. Runs once, after the show
+// has closed its files (or on a capture failure).
 void putWorkFolderAway()
 {
     if (run.workDir.empty())
@@ -174,20 +184,6 @@ void putWorkFolderAway()
     std::string work = run.workDir;
     run.workDir.clear();
     std::error_code ignored;
-    const std::string& logDir = run.options.logDir;
-    bool outputIsShowFolder = !dataFolderIn(logDir).empty();
-    for (int i = 0; i < SHOW_LOG_COUNT; ++i) {
-        fs::path log = fs::path(work) / SHOW_LOGS[i];
-        if (!fs::exists(log, ignored))
-            continue;
-        fs::path destination = fs::path(logDir) / captureLogFileName(SHOW_LOGS[i], outputIsShowFolder);
-        std::error_code error;
-        fs::copy_file(log, destination, fs::copy_options::overwrite_existing, error);
-        if (error)
-            std::fprintf(stderr, "gfxcore-capture: can not write %s: %s\n", destination.c_str(), error.message().c_str());
-        fs::remove(log, ignored);
-    }
-    // The link only (never what it points to), then the folder if nothing else is left in it.
     std::vector<fs::path> links;
     for (const fs::directory_entry& entry : fs::directory_iterator(work, ignored))
         if (entry.is_symlink(ignored))
