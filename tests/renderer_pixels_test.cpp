@@ -281,6 +281,48 @@ TEST_P(RendererPixels, EveryLightCountAddsEachLightOnce)
     }
 }
 
+// Normals reach the lighting through the inverse transpose of world x view
+// and are normalised only when NORMALIZENORMALS is on: a world scaled by 2
+// halves them, a short model normal stays short. Lit white by a white light
+// along the normal, the strips show the normal's length.
+TEST_P(RendererPixels, LightingNormalisesNormalsOnlyWhenAsked)
+{
+    D3DMATERIAL8 material{};
+    useLighting(material);
+    D3DLIGHT8 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Direction = {0, 0, 1};
+    device->SetLight(0, &light);
+    device->LightEnable(0, TRUE);
+    D3DMATRIX scaled = identity();
+    scaled.m[0][0] = scaled.m[1][1] = scaled.m[2][2] = 2;
+    const D3DMATRIX plain = identity();
+    // World scaled by 2, positions halved so the quads land where asked.
+    auto scaledQuad = [&](float left, float right) {
+        const float l = ndcX(left) / 2, r = ndcX(right) / 2;
+        VertexPNC v[6] = {{l, 0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF},  {r, 0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF},
+                          {l, -0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF}, {r, 0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF},
+                          {r, -0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF}, {l, -0.5f, 0.25f, 0, 0, -1, 0xFFFFFFFF}};
+        device->SetTransform(D3DTS_WORLD, &scaled);
+        device->SetVertexShader(FVF_PNC);
+        EXPECT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, v, sizeof(VertexPNC)), S_OK);
+        device->SetTransform(D3DTS_WORLD, &plain);
+    };
+    for (DWORD normalize : {FALSE, TRUE}) {
+        device->SetRenderState(D3DRS_NORMALIZENORMALS, normalize);
+        const float offset = normalize != 0 ? 320.0f : 0.0f;
+        scaledQuad(offset, offset + 160);
+        drawLitQuad(offset + 160, 0, offset + 320, 480, D3DVECTOR{0, 0, -0.25f}, 0xFFFFFFFF);
+    }
+    const Frame& f = present();
+    keepPng(f, "renderer_normalize");
+    EXPECT_TRUE(near(f.at(80, 240), 128, 128, 128, 2));
+    EXPECT_TRUE(near(f.at(240, 240), 64, 64, 64, 2));
+    EXPECT_TRUE(near(f.at(400, 240), 255, 255, 255, 1));
+    EXPECT_TRUE(near(f.at(560, 240), 255, 255, 255, 1));
+}
+
 // Specular is added after the texture stages when it is on (a black
 // texture keeps it), with the local viewer's half vector, and only on the
 // side the light reaches; off, nothing of it shows.
