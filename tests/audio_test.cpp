@@ -320,6 +320,7 @@ const ToolFile TOOL_FILES[] = {
     {"Mpeg2MonoVbr24k", 24000, 1, "lame -V 5 -m m"},
     {"Mpeg1Stereo32k", 32000, 2, "ffmpeg -b:a 96k"},
     {"Mpeg1MonoVbr48k", 48000, 1, "lame -V 4 -m m"},
+    {"FreeFormat44k", 44100, 2, "lame --freeformat -b 400"}, // no bit rate in the headers
 };
 
 void PrintTo(const ToolFile& file, std::ostream* out) { *out << file.name << " (" << file.encoder << ")"; }
