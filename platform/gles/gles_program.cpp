@@ -317,12 +317,12 @@ std::string glesFragmentShaderText(const GlesProgramKey& key, GlProfile profile)
     return text;
 }
 
-GLuint glesBuildProgram(const GlesProgramKey& key, GlProfile profile, std::string* log)
+GLuint glesLinkProgram(const std::string& vertexText, const std::string& fragmentText, std::string* log)
 {
-    GLuint vertex = compile(GL_VERTEX_SHADER, glesVertexShaderText(key, profile), log);
+    GLuint vertex = compile(GL_VERTEX_SHADER, vertexText, log);
     if (vertex == 0)
         return 0;
-    GLuint fragment = compile(GL_FRAGMENT_SHADER, glesFragmentShaderText(key, profile), log);
+    GLuint fragment = compile(GL_FRAGMENT_SHADER, fragmentText, log);
     if (fragment == 0) {
         glDeleteShader(vertex);
         return 0;
@@ -342,6 +342,14 @@ GLuint glesBuildProgram(const GlesProgramKey& key, GlProfile profile, std::strin
         glDeleteProgram(program);
         return 0;
     }
+    return program;
+}
+
+GLuint glesBuildProgram(const GlesProgramKey& key, GlProfile profile, std::string* log)
+{
+    GLuint program = glesLinkProgram(glesVertexShaderText(key, profile), glesFragmentShaderText(key, profile), log);
+    if (program == 0)
+        return 0;
     const char* blocks[3] = {"GlesDraw", "GlesLighting", "GlesPixel"};
     const int bindings[3] = {GLES_BLOCK_DRAW, GLES_BLOCK_LIGHTING, GLES_BLOCK_PIXEL};
     for (int i = 0; i < 3; i++) {

@@ -72,6 +72,9 @@ bool glesSameKey(const GlesProgramKey& a, const GlesProgramKey& b);
 std::string glesVertexShaderText(const GlesProgramKey& key, GlProfile profile);
 std::string glesFragmentShaderText(const GlesProgramKey& key, GlProfile profile);
 
+// Compiles and links two stages; 0 on failure, with the compiler's or the
+// linker's log in *log (which stage failed first, then its message).
+GLuint glesLinkProgram(const std::string& vertexText, const std::string& fragmentText, std::string* log);
 // Compiles and links the key's program, binds its blocks and samplers.
 // 0 on failure, with the compiler's or linker's log in *log.
 GLuint glesBuildProgram(const GlesProgramKey& key, GlProfile profile, std::string* log);
