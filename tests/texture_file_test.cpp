@@ -821,15 +821,16 @@ TEST_F(TextureFileTest, ColourMappedTgasFromAnImageEditorDecodeExactly)
 
 // Damage that libjpeg decodes through with a warning loads as the reference
 // decoder (djpeg, same library) shows it; data that ends while rows of the
-// picture are still to come is refused. Baseline, progressive and
-// restart-marker files from cjpeg.
+// picture are still to come is refused. Baseline, progressive,
+// restart-marker and arithmetic-coded files from cjpeg.
 TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
 {
     if (!haveProgram("cjpeg") || !haveProgram("djpeg"))
         GTEST_SKIP() << "cjpeg / djpeg (package libjpeg-turbo-progs) are not installed";
     Picture source = opaque(pattern(96, 80));
     const std::string ppmPath = write("source.ppm", ppm(source));
-    for (const char* options : {"", "-progressive", "-restart 1"}) {
+    for (const char* options : {"", "-progressive", "-restart 1", "-arithmetic"}) {
+        const bool arithmetic = std::string(options) == "-arithmetic";
         const std::string basePath = (folder / "base.jpg").string();
         ASSERT_EQ(std::system(("cjpeg -quality 90 " + std::string(options) + " " + ppmPath + " > " + basePath).c_str()), 0);
         const Bytes base = readBytes(basePath);
@@ -840,7 +841,7 @@ TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
         struct Damaged {
             const char* name;
             Bytes bytes;
-            const char* warning; // what djpeg says about it
+            const char* warning; // what djpeg says about it, if anything
         };
         std::vector<Damaged> intact;
         // Stray bytes between the first segment and the next marker.
@@ -851,7 +852,8 @@ TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
         // The last data segment a few bytes short of what the last blocks need.
         Bytes shortSegment(base.begin(), base.end() - 5);
         shortSegment.insert(shortSegment.end(), {0xFF, 0xD9});
-        intact.push_back({"short.jpg", shortSegment, "premature end of data segment"});
+        // (The arithmetic decoder pads a short segment without a word.)
+        intact.push_back({"short.jpg", shortSegment, arithmetic ? nullptr : "premature end of data segment"});
         // Every row there, only the end-of-image marker missing.
         intact.push_back({"noend.jpg", Bytes(base.begin(), base.end() - 2), "Premature end of JPEG file"});
 
@@ -863,8 +865,10 @@ TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
             const int status = std::system(("djpeg -ppm " + path + " > " + reference + " 2> " + warnings).c_str());
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) <= 2) << file.name;
             const Bytes said = readBytes(warnings);
-            EXPECT_NE(std::string(said.begin(), said.end()).find(file.warning), std::string::npos)
-                << options << " " << file.name << ": " << std::string(said.begin(), said.end());
+            if (file.warning != nullptr) {
+                EXPECT_NE(std::string(said.begin(), said.end()).find(file.warning), std::string::npos)
+                    << options << " " << file.name << ": " << std::string(said.begin(), said.end());
+            }
             expectSame(decode(path), readPpm(reference));
         }
 
@@ -887,8 +891,9 @@ TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
             // Closed again with an end marker, a cut looks like a short last
             // segment; in a sequential file the rows after it are missing.
             // (A progressive file's scan may end in its last row: that one
-            // is whole.)
-            if (std::string(options) == "-progressive")
+            // is whole; the arithmetic decoder pads at a marker without a word,
+            // as djpeg shows.)
+            if (std::string(options) == "-progressive" || arithmetic)
                 continue;
             Bytes closed(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(keep));
             closed.insert(closed.end(), {0xFF, 0xD9});
