@@ -5,8 +5,9 @@
 // knows), libswscale (conversion to BGR24).
 //
 // Contract:
-// - videoOpenStream reads every packet of the stream into memory, so a clip
-//   must be short (the show's are a few dozen frames); it fails (null) for a
+// - videoOpenStream reads every packet of the stream; a short clip (the
+//   show's are a few dozen frames) keeps them in memory, a long one only
+//   where they lie in its file, kept open. It fails (null) for a
 //   missing or unreadable file, a file without a video stream or without a
 //   single packet, a frame size outside 1..VIDEO_MAX_DIMENSION or more data
 //   than the limits below.
@@ -33,10 +34,14 @@
 constexpr int VIDEO_MAX_DIMENSION = 4096;
 constexpr std::uint32_t VIDEO_MAX_PACKETS = 65536;
 constexpr std::uint64_t VIDEO_MAX_PACKET_BYTES = 256ull << 20;
+// A clip whose packets hold more than this reads them again from its file
+// when it decodes at play time instead of keeping them in memory.
+constexpr std::uint64_t VIDEO_RESIDENT_PACKET_BYTES = 4ull << 20;
 // Frame numbers beyond this are refused (a header claiming more is not believed).
 constexpr std::int64_t VIDEO_MAX_FRAMES = 1 << 20;
-// Decoded bitmaps kept per reader: 170 frames of 256 x 256.
-constexpr std::uint64_t VIDEO_CACHE_BYTES = 32ull << 20;
+// Decoded bitmaps kept per reader: 128 frames of 256 x 256. Seven long clips
+// then take about 170 MB of decoded frames, the show's own clips stay whole.
+constexpr std::uint64_t VIDEO_CACHE_BYTES = 24ull << 20;
 
 // The stream information record of the original clip library, 140 bytes.
 struct AVISTREAMINFOA {
@@ -115,6 +120,12 @@ std::uint64_t videoCachedBytes(const VideoFrameReader* reader);
 
 // The cache limit of readers opened from now on (tests, benchmarks).
 void videoSetCacheLimit(std::uint64_t bytes);
+
+// The resident packet limit of streams opened from now on (tests).
+void videoSetResidentPacketLimit(std::uint64_t bytes);
+
+// True when the stream reads packets again from its file (tests).
+bool videoPacketsInFile(const VideoStream* stream);
 
 // Frees the stream, its reader and every cached frame. Null is ignored.
 void videoReleaseStream(VideoStream* stream);

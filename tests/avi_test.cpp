@@ -314,9 +314,13 @@ TEST_F(AviStreams, PingPongPlaybackShowsTheSwingFrameWithinTheCache)
 
     // Room for four of the twenty frames, a key frame every four.
     const std::uint64_t bitmapBytes = 40 + 236 * 64;
+    // Treated as a long clip: its packets are read again from the file.
     videoSetCacheLimit(4 * bitmapBytes);
+    videoSetResidentPacketLimit(0);
     streams[1].open(clipPath().c_str());
     videoSetCacheLimit(VIDEO_CACHE_BYTES);
+    videoSetResidentPacketLimit(VIDEO_RESIDENT_PACKET_BYTES);
+    EXPECT_TRUE(videoPacketsInFile(streams[1].stream));
     EXPECT_EQ(videoCachedBytes(streams[1].frameReader), 4 * bitmapBytes);
     play(streams[1], 4, 4 * bitmapBytes);
 }

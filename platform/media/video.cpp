@@ -28,6 +28,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -73,7 +74,9 @@ struct VideoFrameReader {
 
 struct VideoStream {
     AVCodecParameters* parameters = nullptr;
-    std::vector<AVPacket*> packets;     // decode order; pts = the packet's position
+    // Decode order; pts = the packet's position. A long clip's packets keep
+    // no data (data null, size and pos kept): it is read again from the file.
+    std::vector<AVPacket*> packets;
     std::vector<std::uint32_t> entries; // by packet, strictly increasing
     AVISTREAMINFOA info = {};
     int width = 0;
@@ -83,6 +86,8 @@ struct VideoStream {
     // The last packet's data runs to the end of the file: a file cut short
     // may have cut it.
     bool lastPacketAtEnd = false;
+    FILE* file = nullptr;           // open while packets are read from it
+    AVPacket* filePacket = nullptr; // the packet read from it last
     VideoFrameReader* reader = nullptr;
 };
 
@@ -91,6 +96,7 @@ namespace {
 constexpr std::int32_t NO_PICTURE = -1;
 
 std::uint64_t cacheLimitForNewReaders = VIDEO_CACHE_BYTES;
+std::uint64_t residentPacketLimit = VIDEO_RESIDENT_PACKET_BYTES;
 
 // The library's own diagnostics would reach the show's standard error, where
 // the show's one message must be the only line; a failure is reported by the
@@ -103,6 +109,62 @@ void freePackets(VideoStream* stream)
         av_packet_free(&packet);
     }
     stream->packets.clear();
+    av_packet_free(&stream->filePacket);
+    if (stream->file != nullptr) {
+        std::fclose(stream->file);
+        stream->file = nullptr;
+    }
+}
+
+// A clip whose packets hold more than the resident packet limit keeps only
+// where they lie in the file for each packet that is the file's bytes there
+// as they are (no side data, nothing rewritten by the demuxer): resident
+// memory then grows with the clip's length by a few bytes a frame.
+void leaveInFile(VideoStream* stream, const std::string& path, AVPacket* packet, std::vector<std::uint8_t>& bytes)
+{
+    if (packet->data == nullptr || packet->buf == nullptr || packet->pos < 0 || packet->side_data_elems != 0) {
+        return;
+    }
+    if (stream->file == nullptr) {
+        stream->filePacket = av_packet_alloc();
+        stream->file = stream->filePacket != nullptr ? std::fopen(path.c_str(), "rb") : nullptr;
+        if (stream->file == nullptr) {
+            return;
+        }
+    }
+    bytes.resize(static_cast<std::size_t>(packet->size));
+    if (fseeko(stream->file, packet->pos, SEEK_SET) == 0 &&
+        std::fread(bytes.data(), 1, bytes.size(), stream->file) == bytes.size() &&
+        std::memcmp(bytes.data(), packet->data, bytes.size()) == 0) {
+        av_buffer_unref(&packet->buf);
+        packet->data = nullptr;
+    }
+}
+
+// Packet i with its data, read from the file when it is not held; null when
+// the file can no longer give it. Valid until the next call.
+const AVPacket* packetAt(VideoStream* stream, std::int32_t i)
+{
+    const AVPacket* packet = stream->packets[static_cast<std::size_t>(i)];
+    if (packet->data != nullptr) {
+        return packet;
+    }
+    AVPacket* read = stream->filePacket;
+    av_packet_unref(read);
+    if (av_new_packet(read, packet->size) < 0 || fseeko(stream->file, packet->pos, SEEK_SET) != 0 ||
+        std::fread(read->data, 1, static_cast<std::size_t>(packet->size), stream->file) !=
+            static_cast<std::size_t>(packet->size)) {
+        return nullptr;
+    }
+    read->pts = packet->pts;
+    read->flags = packet->flags;
+    return read;
+}
+
+int sendPacket(VideoStream* stream, AVCodecContext* decoder, std::int32_t i)
+{
+    const AVPacket* packet = packetAt(stream, i);
+    return packet != nullptr ? avcodec_send_packet(decoder, packet) : AVERROR(EIO);
 }
 
 // Frame rate as the clip library's rate / scale pair.
@@ -120,7 +182,7 @@ void frameRate(const AVStream* avStream, DWORD& rate, DWORD& scale)
     scale = 1;
 }
 
-bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
+bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream, const std::string& path)
 {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) {
@@ -128,6 +190,8 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
     }
     std::uint64_t totalBytes = 0;
     std::uint32_t largest = 0;
+    std::size_t leftFrom = 0; // packets before it have been offered to the file
+    std::vector<std::uint8_t> bytes;
     bool ok = true;
     while (av_read_frame(format, packet) >= 0) {
         if (packet->stream_index == streamIndex && packet->size > 0) {
@@ -146,6 +210,13 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
             av_packet_move_ref(kept, packet);
             largest = std::max(largest, static_cast<std::uint32_t>(kept->size));
             stream->packets.push_back(kept);
+            if (totalBytes > residentPacketLimit) {
+                const std::size_t from = leftFrom;
+                leftFrom = stream->packets.size();
+                for (std::size_t i = from; i < stream->packets.size(); ++i) {
+                    leaveInFile(stream, path, stream->packets[i], bytes);
+                }
+            }
         }
         av_packet_unref(packet);
     }
@@ -153,9 +224,8 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream)
     stream->info.dwSuggestedBufferSize = largest;
     const std::int64_t fileSize = format->pb != nullptr ? avio_size(format->pb) : -1;
     if (ok && !stream->packets.empty() && fileSize > 0) {
-        // The chunk header (8 bytes) is in front of the data.
         const AVPacket* last = stream->packets.back();
-        stream->lastPacketAtEnd = last->pos >= 0 && last->pos + 8 + last->size >= fileSize;
+        stream->lastPacketAtEnd = last->pos >= 0 && last->pos + last->size >= fileSize;
     }
     return ok && !stream->packets.empty();
 }
@@ -307,10 +377,10 @@ bool surveyPictures(VideoFrameReader* reader)
         }
     };
     for (std::int32_t i = 0; i < packetCount; ++i) {
-        int sent = avcodec_send_packet(reader->decoder, stream->packets[i]);
+        int sent = sendPacket(stream, reader->decoder, i);
         if (sent == AVERROR(EAGAIN)) {
             receiveAll();
-            sent = avcodec_send_packet(reader->decoder, stream->packets[i]);
+            sent = sendPacket(stream, reader->decoder, i);
         }
         // A last packet cut off with the file is not a damaged frame: the
         // clip ends before it, like any clip cut short.
@@ -435,7 +505,7 @@ bool decodeUntil(VideoFrameReader* reader, std::int32_t target)
             break;
         }
         if (reader->nextPacket < packetCount) {
-            const int sent = avcodec_send_packet(reader->decoder, stream->packets[reader->nextPacket]);
+            const int sent = sendPacket(stream, reader->decoder, reader->nextPacket);
             if (sent == AVERROR(EAGAIN)) {
                 reader->drained = true; // the decoder neither takes nor gives: give up
                 break;
@@ -507,7 +577,7 @@ VideoStream* videoOpenStream(const char* path)
             info.rcFrame = {0, 0, stream->width, stream->height};
             std::strncpy(info.szName, "video", sizeof(info.szName) - 1);
             if (stream->parameters == nullptr || avcodec_parameters_copy(stream->parameters, parameters) < 0 ||
-                !readPackets(format, streamIndex, stream)) {
+                !readPackets(format, streamIndex, stream, resolved)) {
                 videoReleaseStream(stream);
                 stream = nullptr;
             } else {
@@ -619,6 +689,10 @@ std::uint64_t videoDecodedFrameCount(const VideoFrameReader* reader)
 std::uint64_t videoCachedBytes(const VideoFrameReader* reader) { return reader != nullptr ? reader->cacheBytes : 0; }
 
 void videoSetCacheLimit(std::uint64_t bytes) { cacheLimitForNewReaders = bytes; }
+
+void videoSetResidentPacketLimit(std::uint64_t bytes) { residentPacketLimit = bytes; }
+
+bool videoPacketsInFile(const VideoStream* stream) { return stream != nullptr && stream->file != nullptr; }
 
 void videoReleaseStream(VideoStream* stream)
 {
