@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything (installing missing packages first) and runs the whole test suite headless.
 # Test labels: unit (in-process), bad-data (every data file damaged under the
-# real show), show (lost devices; the whole show in-process), soak (the
-# whole show in real time and captured twice, minutes long). The
-# soak tests run only when asked for: scripts/test.sh -L soak
+# real show), show (lost devices; the whole show in-process), desktop (the
+# show under a virtual X server the tests start themselves: they undo the
+# headless video driver for the show they run), soak (the whole show in real
+# time and captured twice, minutes long). The soak tests run only when asked
+# for: scripts/test.sh -L soak
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
