@@ -12,8 +12,16 @@
 //
 // Windows are SDL windows created with SDL_WINDOW_OPENGL (the OpenGL device
 // makes its compatibility-profile context on them; see window_sdl.h). Full
-// screen is a desktop-size borderless window; the GL device scales the
-// 640x480 picture into it with its aspect kept.
+// screen is a borderless window made at the size of the first display; the
+// GL device scales the 640x480 picture into it with its aspect kept. On an
+// X server whose window manager does not offer full-screen windows (none,
+// or an old one) the window is placed past the manager, so it still covers
+// the screen undecorated.
+//
+// A video driver that shows nothing (offscreen, dummy) is used only when
+// SDL_VIDEODRIVER names it: with no display the window cannot be made.
+// A window destroyed by another program queues WM_CLOSE, and the X errors
+// that follow from it are dropped, so the show ends through its release path.
 //
 // Depends on: SDL2 (video), platform/win_types.h.
 #pragma once
