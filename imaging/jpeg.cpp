@@ -65,6 +65,7 @@ void messageJpeg(j_common_ptr info, int level)
     case JWRN_JFIF_MAJOR:      // a later JFIF revision
     case JWRN_ADOBE_XFORM:     // an unknown colour transform: libjpeg goes by the components
     case JWRN_BOGUS_ICC:       // a colour profile, which is not used
+    case JWRN_NOT_SEQUENTIAL:  // scan fields a sequential decoder has no use for
         return;
     case JWRN_JPEG_EOF:
         // With every row decoded only the end marker was missing. The

@@ -854,6 +854,16 @@ TEST_F(TextureFileTest, JpegWarningsLoadAsTheReferenceShowsThemAndCutFilesFail)
         shortSegment.insert(shortSegment.end(), {0xFF, 0xD9});
         // (The arithmetic decoder pads a short segment without a word.)
         intact.push_back({"short.jpg", shortSegment, arithmetic ? nullptr : "premature end of data segment"});
+        // Successive-approximation bits in a sequential scan header, which
+        // a sequential decoder has no use for.
+        if (std::string(options) != "-progressive") {
+            std::size_t scanHeader = 2;
+            while (scanHeader + 3 < base.size() && !(base[scanHeader] == 0xFF && base[scanHeader + 1] == 0xDA))
+                ++scanHeader;
+            Bytes oddScan = base;
+            oddScan[scanHeader + 1 + (static_cast<std::size_t>(base[scanHeader + 2]) << 8 | base[scanHeader + 3])] = 0x01;
+            intact.push_back({"sequential.jpg", oddScan, "Invalid SOS parameters for sequential JPEG"});
+        }
         // Every row there, only the end-of-image marker missing.
         intact.push_back({"noend.jpg", Bytes(base.begin(), base.end() - 2), "Premature end of JPEG file"});
 
