@@ -97,8 +97,6 @@ GlesProgramKey deriveKey(const GlDevice& device)
         key.colorMaterial = rs[D3DRS_COLORVERTEX] != 0 && rs[D3DRS_DIFFUSEMATERIALSOURCE] == D3DMCS_COLOR1 &&
                             layout.diffuseOffset >= 0;
     }
-    key.hasNormal = layout.normalOffset >= 0;
-    key.hasColor = layout.diffuseOffset >= 0;
     DWORD fogMode = rs[D3DRS_FOGTABLEMODE] != D3DFOG_NONE ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
     if (rs[D3DRS_FOGENABLE] != 0 && fogMode >= D3DFOG_EXP && fogMode <= D3DFOG_LINEAR) {
         key.fog = static_cast<std::uint8_t>(fogMode);
@@ -110,6 +108,7 @@ GlesProgramKey deriveKey(const GlDevice& device)
         key.alphaFunc = static_cast<std::uint8_t>(alphaFunc);
     key.flat = rs[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
 
+    bool usesNormal = key.lighting != 0;
     // The stages that draw: the chain ends at the first disabled colour
     // operation, and a stage without a texture passes colour and alpha on.
     for (int unit = 0; unit < GL_DEVICE_STAGES; unit++) {
@@ -133,7 +132,11 @@ GlesProgramKey deriveKey(const GlDevice& device)
         DWORD flags = s[D3DTSS_TEXTURETRANSFORMFLAGS];
         if ((flags & 0xFF) != D3DTTFF_DISABLE)
             stage.transform = (flags & D3DTTFF_PROJECTED) != 0 ? 2 : 1;
+        if (stage.coordinates != GLES_COORD_VERTEX)
+            usesNormal = true;
     }
+    // Normalising matters only where a normal is used.
+    key.normalize = usesNormal && rs[D3DRS_NORMALIZENORMALS] != 0;
     return key;
 }
 

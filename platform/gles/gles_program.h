@@ -59,7 +59,6 @@ struct GlesProgramKey {
     std::uint8_t normalize;
     std::uint8_t localViewer;
     std::uint8_t colorMaterial; // diffuse (and alpha) from the vertex colour
-    std::uint8_t hasNormal, hasColor;
     std::uint8_t fog;           // D3DFOG_* or 0
     std::uint8_t rangeFog;      // distance from the eye; else depth in view space
     std::uint8_t alphaFunc;     // D3DCMP_* or 0 without the test
