@@ -83,9 +83,6 @@ struct VideoStream {
     int height = 0;
     int rowStride = 0;
     std::uint32_t bitmapBytes = 0;
-    // The last packet's data runs to the end of the file: a file cut short
-    // may have cut it.
-    bool lastPacketAtEnd = false;
     FILE* file = nullptr;           // open while packets are read from it
     AVPacket* filePacket = nullptr; // the packet read from it last
     VideoFrameReader* reader = nullptr;
@@ -182,7 +179,7 @@ void frameRate(const AVStream* avStream, DWORD& rate, DWORD& scale)
     scale = 1;
 }
 
-bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream, const std::string& path)
+bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream, const std::string& path, bool avi)
 {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) {
@@ -222,10 +219,20 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream, 
     }
     av_packet_free(&packet);
     stream->info.dwSuggestedBufferSize = largest;
-    const std::int64_t fileSize = format->pb != nullptr ? avio_size(format->pb) : -1;
-    if (ok && !stream->packets.empty() && fileSize > 0) {
-        const AVPacket* last = stream->packets.back();
-        stream->lastPacketAtEnd = last->pos >= 0 && last->pos + last->size >= fileSize;
+    // A file cut inside its last chunk: the chunk's header announces more
+    // bytes than the file still held. That packet is no frame; the clip ends
+    // before it, like any clip cut short.
+    std::uint8_t header[8];
+    if (ok && avi && !stream->packets.empty() && stream->packets.back()->pos >= 8 &&
+        avio_seek(format->pb, stream->packets.back()->pos - 8, SEEK_SET) >= 0 &&
+        avio_read(format->pb, header, 8) == 8) {
+        const std::uint32_t declared = static_cast<std::uint32_t>(header[4]) | static_cast<std::uint32_t>(header[5]) << 8 |
+                                       static_cast<std::uint32_t>(header[6]) << 16 |
+                                       static_cast<std::uint32_t>(header[7]) << 24;
+        if (declared > static_cast<std::uint32_t>(stream->packets.back()->size)) {
+            av_packet_free(&stream->packets.back());
+            stream->packets.pop_back();
+        }
     }
     return ok && !stream->packets.empty();
 }
@@ -382,9 +389,7 @@ bool surveyPictures(VideoFrameReader* reader)
             receiveAll();
             sent = sendPacket(stream, reader->decoder, i);
         }
-        // A last packet cut off with the file is not a damaged frame: the
-        // clip ends before it, like any clip cut short.
-        if (sent < 0 && !(i == packetCount - 1 && stream->lastPacketAtEnd)) {
+        if (sent < 0) {
             refused[i] = 1;
         }
         receiveAll();
@@ -545,6 +550,7 @@ VideoStream* videoOpenStream(const char* path)
     }
     VideoStream* stream = nullptr;
     int streamIndex = -1;
+    const bool avi = std::strcmp(format->iformat->name, "avi") == 0;
     if (avformat_find_stream_info(format, nullptr) >= 0) {
         for (unsigned i = 0; i < format->nb_streams; ++i) {
             const AVStream* candidate = format->streams[i];
@@ -577,14 +583,14 @@ VideoStream* videoOpenStream(const char* path)
             info.rcFrame = {0, 0, stream->width, stream->height};
             std::strncpy(info.szName, "video", sizeof(info.szName) - 1);
             if (stream->parameters == nullptr || avcodec_parameters_copy(stream->parameters, parameters) < 0 ||
-                !readPackets(format, streamIndex, stream, resolved)) {
+                !readPackets(format, streamIndex, stream, resolved, avi)) {
                 videoReleaseStream(stream);
                 stream = nullptr;
             } else {
                 // A clip cut short keeps its header's length: the entries
                 // past its last packet repeat the last picture, as empty
                 // entries do.
-                assignEntries(stream, std::strcmp(format->iformat->name, "avi") == 0);
+                assignEntries(stream, avi);
                 info.dwLength = clipLength(stream, avStream->nb_frames);
             }
         }
