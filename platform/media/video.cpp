@@ -119,7 +119,9 @@ void freePackets(VideoStream* stream)
 // memory then grows with the clip's length by a few bytes a frame.
 void leaveInFile(VideoStream* stream, const std::string& path, AVPacket* packet, std::vector<std::uint8_t>& bytes)
 {
-    if (packet->data == nullptr || packet->buf == nullptr || packet->pos < 0 || packet->side_data_elems != 0) {
+    // The file is opened once: when it can not be opened again, packets stay.
+    if (packet->data == nullptr || packet->buf == nullptr || packet->pos < 0 || packet->side_data_elems != 0 ||
+        (stream->file == nullptr && stream->filePacket != nullptr)) {
         return;
     }
     if (stream->file == nullptr) {
@@ -219,13 +221,13 @@ bool readPackets(AVFormatContext* format, int streamIndex, VideoStream* stream, 
     }
     av_packet_free(&packet);
     stream->info.dwSuggestedBufferSize = largest;
-    // A file cut inside its last chunk: the chunk's header announces more
-    // bytes than the file still held. That packet is no frame; the clip ends
-    // before it, like any clip cut short.
+    // A file cut inside its last chunk: the chunk's header ("##dc" or "##db"
+    // and a size) announces more bytes than the file still held. That packet
+    // is no frame; the clip ends before it, like any clip cut short.
     std::uint8_t header[8];
     if (ok && avi && !stream->packets.empty() && stream->packets.back()->pos >= 8 &&
         avio_seek(format->pb, stream->packets.back()->pos - 8, SEEK_SET) >= 0 &&
-        avio_read(format->pb, header, 8) == 8) {
+        avio_read(format->pb, header, 8) == 8 && header[2] == 'd' && (header[3] == 'c' || header[3] == 'b')) {
         const std::uint32_t declared = static_cast<std::uint32_t>(header[4]) | static_cast<std::uint32_t>(header[5]) << 8 |
                                        static_cast<std::uint32_t>(header[6]) << 16 |
                                        static_cast<std::uint32_t>(header[7]) << 24;
