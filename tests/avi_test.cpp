@@ -1,6 +1,7 @@
-// AVI streams: opening and its messages, the registry limit and release, the
-// upright ARGB frame copy into a locked texture's memory, and the beat swing
-// that picks the frame from scene time.
+// AVI streams: opening and its messages (refused frames included), the
+// registry limit and release, clips cut short, the upright ARGB frame copy
+// into a locked texture's memory, and the beat swing that picks the frame
+// from scene time, played within the decoded-frame cache.
 #include "resources/avi.h"
 #include "tests/dgl_fixture.h"
 #include "tests/support/fatal.h"

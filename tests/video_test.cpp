@@ -1,5 +1,7 @@
 // Video clip layer on FFmpeg: stream information, the bitmap layout, frame
-// exact access in any order, decode-once caching, and bad files.
+// exact access in any order, the decoded-frame cache and its limit, clips
+// written by the ffmpeg program (empty index entries, B-frames, sound),
+// refused frames, bad files, and FFmpeg kept off standard error.
 #include "platform/video.h"
 #include "tests/support/test_clips.h"
 
