@@ -7,8 +7,6 @@
 
 #include "resources/memory.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <cstring>
 
 #include <png.h>
@@ -31,59 +29,6 @@ void readPng(png_structp png, png_bytep destination, png_size_t count)
 }
 
 void silentPng(png_structp, png_const_charp) {}
-
-// The whole factor by which a picture too large to hold is reduced: the
-// largest that still covers the wanted size, made larger while the result
-// is too large to hold.
-long long reductionFactor(long long width, long long height, int wantWidth, int wantHeight)
-{
-    long long factor = std::max(1LL, std::min(width / wantWidth, height / wantHeight));
-    while (!imageSizeAcceptable((width + factor - 1) / factor, (height + factor - 1) / factor))
-        ++factor;
-    return factor;
-}
-
-// Reads the rows one at a time and keeps the mean of every factor x factor
-// block (smaller at the right and bottom edges), so the picture is never
-// held whole. No C++ objects with destructors: libpng may longjmp out.
-DWORD* readReduced(png_structp png, png_uint_32 width, png_uint_32 height, long long factor, int* outWidth,
-                   int* outHeight)
-{
-    const int reducedWidth = static_cast<int>((width + factor - 1) / factor);
-    const int reducedHeight = static_cast<int>((height + factor - 1) / factor);
-    DWORD* pixels = static_cast<DWORD*>(
-        allocateMemory(static_cast<std::uint32_t>(reducedWidth) * static_cast<std::uint32_t>(reducedHeight) * 4));
-    BYTE* row = static_cast<BYTE*>(allocateMemory(width * 4));
-    std::uint64_t* sums =
-        static_cast<std::uint64_t*>(allocateMemory(static_cast<std::uint32_t>(reducedWidth) * 4 * sizeof(std::uint64_t)));
-    for (png_uint_32 y = 0; y < height; ++y) {
-        png_read_row(png, row, nullptr);
-        for (png_uint_32 x = 0; x < width; ++x) {
-            std::uint64_t* sum = sums + static_cast<std::size_t>(x / factor) * 4;
-            for (int c = 0; c < 4; ++c)
-                sum[c] += row[static_cast<std::size_t>(x) * 4 + c];
-        }
-        const bool blockEnds = (y + 1) % factor == 0 || y + 1 == height;
-        if (!blockEnds)
-            continue;
-        const long long rows = y % factor + 1;
-        DWORD* out = pixels + static_cast<std::size_t>(y / factor) * reducedWidth;
-        for (int x = 0; x < reducedWidth; ++x) {
-            const long long columns = std::min<long long>(factor, width - x * factor);
-            const std::uint64_t count = static_cast<std::uint64_t>(rows * columns);
-            std::uint64_t* sum = sums + static_cast<std::size_t>(x) * 4;
-            DWORD value = 0;
-            for (int c = 0; c < 4; ++c) {
-                value |= static_cast<DWORD>((sum[c] + count / 2) / count) << (8 * c);
-                sum[c] = 0;
-            }
-            out[x] = value;
-        }
-    }
-    *outWidth = reducedWidth;
-    *outHeight = reducedHeight;
-    return pixels;
-}
 
 } // namespace
 
@@ -135,13 +80,18 @@ bool decodePng(const BYTE* data, std::size_t size, int wantWidth, int wantHeight
         return false;
     }
     if (reduce) {
-        int reducedWidth = 0;
-        int reducedHeight = 0;
-        DWORD* reduced = readReduced(png, width, height, reductionFactor(width, height, wantWidth, wantHeight),
-                                     &reducedWidth, &reducedHeight);
+        // Row by row into block means, so the picture is never held whole.
+        RowReducer reducer;
+        startReduction(&reducer, static_cast<int>(width), static_cast<int>(height),
+                       reductionFactor(width, height, wantWidth, wantHeight));
+        DWORD* row = static_cast<DWORD*>(allocateMemory(width * 4));
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_read_row(png, reinterpret_cast<png_bytep>(row), nullptr);
+            addReducedRow(&reducer, static_cast<int>(y), row, false);
+        }
         png_read_end(png, nullptr);
         png_destroy_read_struct(&png, &info, nullptr);
-        *image = DecodedImage{reducedWidth, reducedHeight, reduced};
+        *image = DecodedImage{reducer.reducedWidth, reducer.reducedHeight, reducer.pixels};
         return true;
     }
     DWORD* pixels = static_cast<DWORD*>(allocateMemory(width * height * 4));

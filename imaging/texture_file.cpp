@@ -308,7 +308,7 @@ bool decodeImageMemory(const BYTE* data, std::size_t size, DecodedImage* image, 
     else if (isPng(data, size))
         ok = decodePng(data, size, wantWidth, wantHeight, &decoded);
     else
-        ok = decodeTga(data, size, &decoded);
+        ok = decodeTga(data, size, wantWidth, wantHeight, &decoded);
     if (ok)
         *image = decoded;
     return ok;

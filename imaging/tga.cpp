@@ -2,7 +2,8 @@
 // (8 bit, and 16 bit grey with alpha) and colour-mapped (8 or 16-bit indices
 // into a map of 15, 16, 24 or 32-bit entries), each uncompressed and run-length
 // encoded, bottom-up and top-down. Every read is checked against the size of
-// the data, and every index against the map.
+// the data, and every index against the map. A picture too large to hold is
+// read row by row into block means toward the wanted size.
 //
 // 16-bit colour is X1R5G5B5; its top bit is alpha only when the descriptor
 // gives the picture an alpha bit (as image editors read it). A 32-bit picture
@@ -96,9 +97,59 @@ bool colourKind(int bits, int alphaBits, TgaKind* kind)
 
 int storedBytes(int bits) { return (bits + 7) / 8; }
 
+// The pixels of the picture in file order, from raw data or run-length
+// packets; a packet may run on into the next row but not past the picture.
+struct TgaStream {
+    const BYTE* data;
+    std::size_t size;
+    std::size_t at;
+    bool rle;
+    std::size_t left;   // pixels of the picture still to come
+    std::size_t inPacket; // pixels still to come from the current packet
+    bool repeat;        // the current packet repeats one value
+    DWORD value;        // that value
+};
+
+bool nextPixel(TgaStream& stream, const TgaValues& values, DWORD* pixel)
+{
+    const std::size_t bytes = static_cast<std::size_t>(values.bytes);
+    if (stream.left == 0)
+        return false;
+    stream.left -= 1;
+    if (!stream.rle) {
+        if (stream.size - stream.at < bytes || !readValue(values, stream.data + stream.at, pixel))
+            return false;
+        stream.at += bytes;
+        return true;
+    }
+    if (stream.inPacket == 0) {
+        if (stream.at >= stream.size)
+            return false;
+        const int packet = stream.data[stream.at++];
+        stream.inPacket = static_cast<std::size_t>(packet & 0x7F) + 1;
+        if (stream.inPacket > stream.left + 1)
+            return false;
+        stream.repeat = (packet & 0x80) != 0;
+        if (stream.repeat) {
+            if (stream.size - stream.at < bytes || !readValue(values, stream.data + stream.at, &stream.value))
+                return false;
+            stream.at += bytes;
+        }
+    }
+    stream.inPacket -= 1;
+    if (stream.repeat) {
+        *pixel = stream.value;
+        return true;
+    }
+    if (stream.size - stream.at < bytes || !readValue(values, stream.data + stream.at, pixel))
+        return false;
+    stream.at += bytes;
+    return true;
+}
+
 } // namespace
 
-bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
+bool decodeTga(const BYTE* data, std::size_t size, int wantWidth, int wantHeight, DecodedImage* image)
 {
     if (size < HEADER_SIZE)
         return false;
@@ -121,7 +172,9 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
         return false;
     if (colorMapType > 1 || (mapped && colorMapType != 1))
         return false;
-    if (!imageSizeAcceptable(width, height))
+    // Too large to hold: read into block means, rows as they come.
+    const bool reduce = !imageSizeAcceptable(width, height);
+    if (width == 0 || height == 0 || static_cast<long long>(width) * height > MAX_SOURCE_PIXELS)
         return false;
 
     TgaValues values{TGA_BGRA32, storedBytes(bits), nullptr, 0, 0};
@@ -170,41 +223,32 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
     if (rle && (size - at) < (pixelCount + 127) / 128 * static_cast<std::size_t>(1 + bytes))
         return false;
 
+    TgaStream stream{data, size, at, rle, pixelCount, 0, false, 0};
+    const bool topDown = (descriptor & 0x20) != 0;
+    const bool rightToLeft = (descriptor & 0x10) != 0;
+    if (reduce) {
+        RowReducer reducer;
+        startReduction(&reducer, width, height, reductionFactor(width, height, wantWidth, wantHeight));
+        DWORD* row = static_cast<DWORD*>(allocateMemory(static_cast<std::uint32_t>(width) * 4));
+        for (int r = 0; r < height; ++r) {
+            for (int x = 0; x < width; ++x)
+                if (!nextPixel(stream, values, &row[rightToLeft ? width - 1 - x : x]))
+                    return false;
+            addReducedRow(&reducer, topDown ? r : height - 1 - r, row, !topDown);
+        }
+        *image = DecodedImage{reducer.reducedWidth, reducer.reducedHeight, reducer.pixels};
+        return true;
+    }
+
     DWORD* pixels = static_cast<DWORD*>(allocateMemory(static_cast<std::uint32_t>(pixelCount * 4)));
     // Pixels in file order first; rows and columns are put in place below.
-    if (!rle) {
-        for (std::size_t i = 0; i < pixelCount; ++i, at += bytes)
-            if (!readValue(values, data + at, &pixels[i]))
-                return false;
-    } else {
-        std::size_t filled = 0;
-        while (filled < pixelCount) {
-            if (at >= size)
-                return false;
-            const int packet = data[at++];
-            const std::size_t count = static_cast<std::size_t>(packet & 0x7F) + 1;
-            if (count > pixelCount - filled)
-                return false;
-            if (packet & 0x80) {
-                DWORD value;
-                if (size - at < static_cast<std::size_t>(bytes) || !readValue(values, data + at, &value))
-                    return false;
-                at += bytes;
-                for (std::size_t i = 0; i < count; ++i)
-                    pixels[filled++] = value;
-            } else {
-                if ((size - at) / bytes < count)
-                    return false;
-                for (std::size_t i = 0; i < count; ++i, at += bytes)
-                    if (!readValue(values, data + at, &pixels[filled++]))
-                        return false;
-            }
-        }
-    }
+    for (std::size_t i = 0; i < pixelCount; ++i)
+        if (!nextPixel(stream, values, &pixels[i]))
+            return false;
 
     // Bit 5 of the descriptor: rows run top-down; otherwise bottom-up.
     // Bit 4: columns run right to left.
-    if ((descriptor & 0x20) == 0) {
+    if (!topDown) {
         for (int y = 0; y < height / 2; ++y) {
             DWORD* top = pixels + static_cast<std::size_t>(y) * width;
             DWORD* bottom = pixels + static_cast<std::size_t>(height - 1 - y) * width;
@@ -215,7 +259,7 @@ bool decodeTga(const BYTE* data, std::size_t size, DecodedImage* image)
             }
         }
     }
-    if (descriptor & 0x10) {
+    if (rightToLeft) {
         for (int y = 0; y < height; ++y) {
             DWORD* row = pixels + static_cast<std::size_t>(y) * width;
             for (int x = 0; x < width / 2; ++x) {

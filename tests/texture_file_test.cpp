@@ -5,6 +5,7 @@
 #include "resources/memory.h"
 #include "tests/dgl_fixture.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -1081,4 +1082,46 @@ TEST_F(TextureFileTest, HugePngsLoadReducedAndAbsurdOnesFail)
                               static_cast<BYTE>(crc)};
     std::memcpy(absurd.data() + 29, crcBytes, 4);
     EXPECT_FALSE(decodeImageMemory(absurd.data(), absurd.size(), &image, 512, 256));
+}
+
+// A run-length TGA above 32 Mi pixels, stored bottom-up and right to left,
+// is read into block means with every row and column in its place; the
+// bottom row of blocks, one row high, comes first in the file.
+TEST_F(TextureFileTest, HugeTgasLoadReducedInTheirOrientation)
+{
+    const int width = 8000, height = 4201;
+    const BYTE quadrant[4] = {200, 30, 90, 220};
+    const BYTE bottomRow = 10;
+    Bytes file = tgaHeader(11, 0, 0, 0, 0, 0, 8, 0x10);
+    file[12] = static_cast<BYTE>(width);
+    file[13] = static_cast<BYTE>(width >> 8);
+    file[14] = static_cast<BYTE>(height);
+    file[15] = static_cast<BYTE>(height >> 8);
+    auto runs = [&](int count, BYTE value) {
+        for (; count > 0; count -= 128) {
+            file.push_back(static_cast<BYTE>(0x80 | (std::min(count, 128) - 1)));
+            file.push_back(value);
+        }
+    };
+    // File rows from the bottom of the picture, each from its right edge.
+    for (int y = height - 1; y >= 0; --y) {
+        const bool lower = y >= height / 2;
+        runs(width / 2, y == height - 1 ? bottomRow : quadrant[lower ? 3 : 1]);
+        runs(width / 2, y == height - 1 ? bottomRow : quadrant[lower ? 2 : 0]);
+    }
+    DecodedImage image{};
+    ASSERT_TRUE(decodeImageFile(write("mural.tga", file).c_str(), &image, 512, 256));
+    ASSERT_EQ(image.width, 534);
+    ASSERT_EQ(image.height, 281);
+    auto at = [&](int x, int y) { return image.pixels[static_cast<std::size_t>(y) * 534 + x]; };
+    const int probes[4][2] = {{0, 0}, {533, 0}, {0, 279}, {533, 279}};
+    for (int q = 0; q < 4; ++q)
+        EXPECT_EQ(at(probes[q][0], probes[q][1]), 0xFF000000u | quadrant[q] * 0x010101u) << q;
+    EXPECT_EQ(at(0, 280), 0xFF000000u | bottomRow * 0x010101u);
+    EXPECT_EQ(at(533, 280), 0xFF000000u | bottomRow * 0x010101u);
+    EXPECT_EQ(at(266, 0) & 0xFF, (10u * 200 + 5 * 30 + 7) / 15);
+
+    // The same picture cut inside its last packet fails.
+    file.resize(file.size() - 1);
+    EXPECT_FALSE(decodeImageFile(write("cut.tga", file).c_str(), &image, 512, 256));
 }
