@@ -14,14 +14,14 @@ namespace {
 // Options that take a value read it from the next argument or after '='.
 enum class OptionId { window, fullscreen, start, renderer, help, version };
 
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     OptionId id;
     bool takesValue;
 };
 
 // One line per option: adding one is a row here and a case in applyOption.
-constexpr OptionSpec OPTIONS[] = {
+constexpr OptionEntry OPTIONS[] = {
     {"--window", OptionId::window, false},     {"--fullscreen", OptionId::fullscreen, false},
     {"--start", OptionId::start, true},        {"--renderer", OptionId::renderer, true},
     {"--help", OptionId::help, false},         {"-h", OptionId::help, false},
@@ -89,29 +89,29 @@ ShowCommand parseShowOptions(int argc, const char* const* argv, ShowOptions* opt
         const char* argument = argv[i];
         const char* equals = std::strchr(argument, '=');
         std::size_t nameLength = equals != nullptr ? static_cast<std::size_t>(equals - argument) : std::strlen(argument);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : OPTIONS)
+        const OptionEntry* entry = nullptr;
+        for (const OptionEntry& candidate : OPTIONS)
             if (std::strlen(candidate.name) == nameLength && std::strncmp(candidate.name, argument, nameLength) == 0)
-                spec = &candidate;
-        if (spec == nullptr) {
+                entry = &candidate;
+        if (entry == nullptr) {
             std::snprintf(error, sizeof(error), "unknown option \"%.64s\"", argument);
             return ShowCommand::badOption;
         }
         const char* value = nullptr;
-        if (spec->takesValue) {
+        if (entry->takesValue) {
             if (equals != nullptr)
                 value = equals + 1;
             else if (i + 1 < argc)
                 value = argv[++i];
             else {
-                std::snprintf(error, sizeof(error), "%s needs a value", spec->name);
+                std::snprintf(error, sizeof(error), "%s needs a value", entry->name);
                 return ShowCommand::badValue;
             }
         } else if (equals != nullptr) {
-            std::snprintf(error, sizeof(error), "%s takes no value", spec->name);
+            std::snprintf(error, sizeof(error), "%s takes no value", entry->name);
             return ShowCommand::badValue;
         }
-        if (!applyOption(spec->id, value, options, &command, error))
+        if (!applyOption(entry->id, value, options, &command, error))
             return ShowCommand::badValue;
     }
     return command;
