@@ -11,14 +11,6 @@
 
 namespace {
 
-void colorValue(const D3DCOLORVALUE& color, float out[4])
-{
-    out[0] = color.r;
-    out[1] = color.g;
-    out[2] = color.b;
-    out[3] = color.a;
-}
-
 // What the fixed-function pipeline adds to the shared pixel state: alpha
 // test, fill mode, fog, lighting.
 void flushRenderStates(GlDevice& device)
@@ -69,11 +61,11 @@ void flushMaterial(GlDevice& device)
 {
     const D3DMATERIAL8& m = device.material;
     GlCachedMaterial material{};
-    colorValue(m.Ambient, material.ambient);
-    colorValue(m.Diffuse, material.diffuse);
+    glColorValue(m.Ambient, material.ambient);
+    glColorValue(m.Diffuse, material.diffuse);
     if (device.renderStates[D3DRS_SPECULARENABLE] != 0)
-        colorValue(m.Specular, material.specular);
-    colorValue(m.Emissive, material.emission);
+        glColorValue(m.Specular, material.specular);
+    glColorValue(m.Emissive, material.emission);
     material.shininess = std::clamp(m.Power, 0.0f, 128.0f);
     glCacheMaterial(material);
 }

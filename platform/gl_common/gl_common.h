@@ -500,6 +500,7 @@ void glMultiplyMatrices(const D3DMATRIX& a, const D3DMATRIX& b, float out[16]);
 // p x M for a point (w = 1) or a direction (w = 0).
 void glTransformVector(const D3DVECTOR& p, float w, const D3DMATRIX& m, float out[3]);
 void glColorFloats(D3DCOLOR color, float out[4]);
+void glColorValue(const D3DCOLORVALUE& color, float out[4]);
 float glFloatBits(DWORD bits);
 // Light index as GL's fixed lighting takes it: eye space, GL attenuation
 // and spot terms (off: enabled false).

@@ -74,6 +74,14 @@ void glColorFloats(D3DCOLOR color, float out[4])
     out[3] = static_cast<float>((color >> 24) & 0xFF) / 255.0f;
 }
 
+void glColorValue(const D3DCOLORVALUE& color, float out[4])
+{
+    out[0] = color.r;
+    out[1] = color.g;
+    out[2] = color.b;
+    out[3] = color.a;
+}
+
 GLenum glCompareFunction(DWORD value)
 {
     if (value >= D3DCMP_NEVER && value <= D3DCMP_ALWAYS)
@@ -105,15 +113,9 @@ void glEyeLight(const GlDevice& device, int index, GlCachedLight* out)
     light.enabled = device.lightEnabled[index];
     if (light.enabled) {
         const D3DLIGHT8& d = device.lights[index];
-        auto colorValue = [](const D3DCOLORVALUE& color, float to[4]) {
-            to[0] = color.r;
-            to[1] = color.g;
-            to[2] = color.b;
-            to[3] = color.a;
-        };
-        colorValue(d.Ambient, light.ambient);
-        colorValue(d.Diffuse, light.diffuse);
-        colorValue(d.Specular, light.specular);
+        glColorValue(d.Ambient, light.ambient);
+        glColorValue(d.Diffuse, light.diffuse);
+        glColorValue(d.Specular, light.specular);
         light.spotCutoff = 180.0f;
         light.attenuation[0] = 1.0f;
         if (d.Type == D3DLIGHT_DIRECTIONAL) {

@@ -219,22 +219,14 @@ void buildDrawBlock(GlDevice& device, GlesDrawBlock& block)
     }
 }
 
-void colorValue(const D3DCOLORVALUE& color, float out[4])
-{
-    out[0] = color.r;
-    out[1] = color.g;
-    out[2] = color.b;
-    out[3] = color.a;
-}
-
 void buildLightingBlock(const GlDevice& device, GlesLightingBlock& block)
 {
     std::memset(&block, 0, sizeof block);
     const D3DMATERIAL8& m = device.material;
-    colorValue(m.Diffuse, block.materialDiffuse);
-    colorValue(m.Ambient, block.materialAmbient);
-    colorValue(m.Specular, block.materialSpecular);
-    colorValue(m.Emissive, block.materialEmissive);
+    glColorValue(m.Diffuse, block.materialDiffuse);
+    glColorValue(m.Ambient, block.materialAmbient);
+    glColorValue(m.Specular, block.materialSpecular);
+    glColorValue(m.Emissive, block.materialEmissive);
     block.materialPower[0] = std::clamp(m.Power, 0.0f, 128.0f);
     glColorFloats(device.renderStates[D3DRS_AMBIENT], block.sceneAmbient);
     int slot = 0;
@@ -425,12 +417,16 @@ bool start(GlDevice& device)
     glGetIntegerv(GL_UNIFORM_BUFFER_OFFSET_ALIGNMENT, &state->alignment);
     state->alignment = std::max(state->alignment, 16);
     reset(device);
-    // The show's programs, built before its first frame.
+    // The show's programs, built before its first frame (not listed: the
+    // listing tells which keys the table lacks).
+    bool listKeys = state->listKeys;
+    state->listKeys = false;
     for (int i = 0; i < GLES_SHOW_KEY_COUNT; i++) {
         GlesProgramKey key;
         std::memcpy(&key, GLES_SHOW_KEYS[i], sizeof key);
         programFor(device, key);
     }
+    state->listKeys = listKeys;
     glesCacheProgram(0);
     return true;
 }
