@@ -30,6 +30,7 @@ extern "C" {
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,10 @@ struct VideoFrameReader {
     // from a decode that starts at the first packet.
     bool sequential = false;
 
-    // Decoded bitmaps by picture (empty = not decoded or pushed out).
+    // Decoded bitmaps by picture (empty = not decoded or pushed out), and
+    // the pictures that have one.
     std::vector<std::vector<BYTE>> cache;
+    std::set<std::int32_t> kept;
     std::uint64_t cacheBytes = 0;
     std::uint64_t cacheLimit = 0;
     std::uint64_t decodedFrames = 0;
@@ -286,40 +289,33 @@ void restartDecode(VideoFrameReader* reader, std::int32_t keyPacket)
     reader->lastPictureOut = -1;
 }
 
-// Makes room for the bitmap of picture near target: the bitmap farthest from
-// target gives up its memory to it (no allocation once the cache is full).
-// False when every kept bitmap is nearer target than picture is.
-bool makeRoom(VideoFrameReader* reader, std::int32_t picture, std::int32_t target)
+std::int32_t distanceTo(std::int32_t target, std::int32_t picture)
 {
-    const std::uint64_t bitmapBytes = reader->stream->bitmapBytes;
-    const auto distance = [target](std::int32_t i) { return i > target ? i - target : target - i; };
-    while (reader->cacheBytes + bitmapBytes > reader->cacheLimit) {
-        std::int32_t farthest = -1;
-        const std::int32_t count = static_cast<std::int32_t>(reader->cache.size());
-        for (std::int32_t i = 0; i < count; ++i) {
-            if (i != picture && !reader->cache[i].empty() && (farthest < 0 || distance(i) > distance(farthest))) {
-                farthest = i;
-            }
-        }
-        if (farthest < 0 || (picture != target && distance(farthest) <= distance(picture))) {
-            return false;
-        }
-        reader->cacheBytes -= reader->cache[farthest].size();
-        reader->cache[picture].swap(reader->cache[farthest]);
-        reader->cache[farthest].clear();
-        reader->cache[farthest].shrink_to_fit();
-    }
-    return true;
+    return picture > target ? picture - target : target - picture;
 }
 
-// Converts the decoder's frame to the bitmap of picture and keeps it when
-// the cache has room for it near target. False when it can not be converted.
+// Converts the decoder's frame to the bitmap of picture and keeps it when the
+// cache has room for it near target: when full, the kept bitmap farthest from
+// target gives its memory to it (no allocation once the cache is full),
+// unless every kept one is nearer target. False when it can not be converted.
 bool keepPicture(VideoFrameReader* reader, std::int32_t picture, std::int32_t target)
 {
     VideoStream* stream = reader->stream;
     const AVFrame* frame = reader->frame;
-    if (!reader->cache[picture].empty() || !makeRoom(reader, picture, target)) {
+    if (!reader->cache[picture].empty()) {
         return true;
+    }
+    std::int32_t given = -1;
+    if (reader->cacheBytes + stream->bitmapBytes > reader->cacheLimit) {
+        if (reader->kept.empty()) {
+            return true;
+        }
+        const std::int32_t low = *reader->kept.begin();
+        const std::int32_t high = *reader->kept.rbegin();
+        given = distanceTo(target, low) >= distanceTo(target, high) ? low : high;
+        if (picture != target && distanceTo(target, given) <= distanceTo(target, picture)) {
+            return true;
+        }
     }
     // Frames whose size differs from the stream's are scaled to it, so every
     // bitmap of a clip has the header of the stream.
@@ -333,6 +329,11 @@ bool keepPicture(VideoFrameReader* reader, std::int32_t picture, std::int32_t ta
     int strides[4] = {reader->scratchStride, 0, 0, 0};
     if (sws_scale(reader->scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) != stream->height) {
         return false;
+    }
+    if (given >= 0) {
+        reader->cache[picture].swap(reader->cache[given]);
+        reader->kept.erase(given);
+        reader->cacheBytes -= stream->bitmapBytes;
     }
     std::vector<BYTE>& bitmap = reader->cache[picture];
     bitmap.assign(stream->bitmapBytes, 0);
@@ -351,6 +352,7 @@ bool keepPicture(VideoFrameReader* reader, std::int32_t picture, std::int32_t ta
                     reader->scratch + static_cast<std::size_t>(y) * reader->scratchStride, rowBytes);
     }
     reader->cacheBytes += stream->bitmapBytes;
+    reader->kept.insert(picture);
     return true;
 }
 
