@@ -11,6 +11,7 @@
 #include "kernel/random.h"
 #include "platform/gl/gl_device.h"
 #include "platform/recording/recording_device.h"
+#include "platform/renderer.h"
 #include "platform/window.h"
 #include "resources/avi.h"
 #include "resources/files.h"
@@ -181,11 +182,13 @@ inline D3DCOLOR lastQuadColor()
 
 // ------------------------------------------------------------- rendered frames
 
-// The OpenGL device on a hidden offscreen window; every present copies the
-// frame into `frame`.
+// The renderer's device on a hidden offscreen window; every present copies
+// the frame into `frame`. Frame tests run once per renderer (gl, es, core).
 struct RenderedFrames {
     HWND window = nullptr;
     Direct3DCreate8Function saved = nullptr;
+    Renderer savedRenderer = Renderer::gl;
+    Renderer renderer = Renderer::gl;
     std::vector<std::uint8_t> frame;
     int width = 0;
     int height = 0;
@@ -198,14 +201,16 @@ struct RenderedFrames {
         self->height = h;
     }
 
-    bool start(void (*precalc)())
+    bool start(void (*precalc)(), Renderer chosen = Renderer::gl)
     {
         saved = d3dImplementation();
+        savedRenderer = selectedRenderer();
         enterShowDirectory();
         window = platformCreateRenderWindow(640, 480);
         if (window == nullptr)
             return false;
-        d3dSetImplementation(glDirect3DCreate8);
+        selectRenderer(chosen);
+        renderer = chosen;
         glDeviceSetRenderScale(1);
         glDeviceSetPresentHook(hook, this);
         dglInit(window, 640, 480, false);
@@ -222,6 +227,7 @@ struct RenderedFrames {
         if (window != nullptr)
             platformDestroyWindow(window);
         window = nullptr;
+        selectRenderer(savedRenderer);
         d3dSetImplementation(saved);
     }
 
@@ -248,13 +254,18 @@ struct RenderedFrames {
         return (mean(0, left, top, w, h) + mean(1, left, top, w, h) + mean(2, left, top, w, h)) / 3.0;
     }
 
-    // Kept for looking at: the build's scene-frames folder.
+    // Kept for looking at: the build's scene-frames folder (the shader
+    // device's frames with the renderer's name added).
     void save(const std::string& name) const
     {
         const std::string folder = std::string(GFXCORE_SHOW_DIR) + "/../scene-frames";
         ::mkdir(folder.c_str(), 0755);
-        writePngRgb(folder + "/" + name + ".png", frame.data(), width, height);
+        const std::string suffix = renderer == Renderer::gl ? std::string() : std::string("-") + rendererName(renderer);
+        writePngRgb(folder + "/" + name + suffix + ".png", frame.data(), width, height);
     }
 };
+
+// Names of the frame tests' renderer parameter: the renderer's name.
+inline std::string rendererTestName(const ::testing::TestParamInfo<Renderer>& info) { return rendererName(info.param); }
 
 } // namespace late_scene

@@ -9,6 +9,7 @@
 #include "kernel/messages.h"
 #include "kernel/random.h"
 #include "platform/gl/gl_device.h"
+#include "platform/renderer.h"
 #include "platform/window.h"
 #include "resources/files.h"
 #include "resources/memory.h"
@@ -269,7 +270,15 @@ void captureFrame(const std::uint8_t* rgb, int width, int height, void* user)
     frame->height = height;
 }
 
-TEST(LoaderOnScreen, BarGrowsBehindThePictureWindows)
+// On every renderer: the bar and the pictures are drawn untextured and
+// textured, blended, in the loading sequence's own state.
+class LoaderOnScreen : public ::testing::TestWithParam<Renderer> {};
+INSTANTIATE_TEST_SUITE_P(Renderers, LoaderOnScreen, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         [](const ::testing::TestParamInfo<Renderer>& info) {
+                             return std::string(rendererName(info.param));
+                         });
+
+TEST_P(LoaderOnScreen, BarGrowsBehindThePictureWindows)
 {
     char pattern[] = "/tmp/gfxcore-loader-XXXXXX";
     const std::string folder = mkdtemp(pattern);
@@ -280,7 +289,8 @@ TEST(LoaderOnScreen, BarGrowsBehindThePictureWindows)
     writeTga("data/houjebek.tga", 8, 4, progressPicture);
 
     const Direct3DCreate8Function saved = d3dImplementation();
-    d3dSetImplementation(glDirect3DCreate8);
+    const Renderer savedRenderer = selectedRenderer();
+    selectRenderer(GetParam());
     HWND window = platformCreateRenderWindow(640, 480);
     ASSERT_NE(window, nullptr);
     dglInit(window, 640, 480, false);
@@ -316,6 +326,7 @@ TEST(LoaderOnScreen, BarGrowsBehindThePictureWindows)
     glDeviceSetPresentHook(nullptr, nullptr);
     dglShutdown();
     dglForgetAll();
+    selectRenderer(savedRenderer);
     d3dSetImplementation(saved);
     platformDestroyWindow(window);
     closeAllFiles();

@@ -122,10 +122,14 @@ TEST_F(BranchSculpture, SculptureIsTheSameWheneverTheSceneIsEntered)
         EXPECT_EQ(first[i].world, second[i].world) << "draw " << i;
 }
 
-TEST(BranchSculptureFrames, SculptureStandsInTheLowerLeft)
+class BranchSculptureFrames : public ::testing::TestWithParam<Renderer> {};
+INSTANTIATE_TEST_SUITE_P(Renderers, BranchSculptureFrames,
+                         ::testing::Values(Renderer::gl, Renderer::es, Renderer::core), rendererTestName);
+
+TEST_P(BranchSculptureFrames, SculptureStandsInTheLowerLeft)
 {
     RenderedFrames frames;
-    ASSERT_TRUE(frames.start(precalcBranchSculpture));
+    ASSERT_TRUE(frames.start(precalcBranchSculpture, GetParam()));
     resetBranchSculptureState();
     frames.render(renderBranchSculpture, 157050);
     frames.save("branch_sculpture_first");

@@ -173,18 +173,15 @@ TEST_F(CityClipsScene, EveryFrameSetsItsStateAndDrawsThePanelOnce)
 
 // ---------------------------------------------------------------- rendered frames
 
-class CityClipsFrames : public ::testing::Test {
+// Once per renderer: the session moves to the test's renderer (and the
+// scene is precalculated again) when it changes.
+class CityClipsFrames : public ::testing::TestWithParam<Renderer> {
 protected:
-    static void SetUpTestSuite()
-    {
-        available = session.startOpenGl();
-        if (available) precalcCityClips();
-    }
     static void TearDownTestSuite() { session.stop(); }
 
     void SetUp() override
     {
-        if (!available) GTEST_SKIP() << "no OpenGL window";
+        if (!session.useOpenGl(GetParam(), precalcCityClips)) GTEST_SKIP() << "no OpenGL window";
         resetCityClipsState();
         resetRandom();
     }
@@ -197,13 +194,13 @@ protected:
     }
 
     static Session session;
-    static bool available;
 };
 
 Session CityClipsFrames::session;
-bool CityClipsFrames::available = false;
+INSTANTIATE_TEST_SUITE_P(Renderers, CityClipsFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
 
-TEST_F(CityClipsFrames, StartsWhiteThenShowsTheClipOnThePanel)
+TEST_P(CityClipsFrames, StartsWhiteThenShowsTheClipOnThePanel)
 {
     frame(0);
     saveFrame("city-0000");
@@ -226,7 +223,7 @@ TEST_F(CityClipsFrames, StartsWhiteThenShowsTheClipOnThePanel)
 
 // The top strip holds only the sliding lines over the background; with the
 // random table zeroed the noise is black, so the strip shows the lines alone.
-TEST_F(CityClipsFrames, SlidingLinesWrapEveryOneAndAHalfSeconds)
+TEST_P(CityClipsFrames, SlidingLinesWrapEveryOneAndAHalfSeconds)
 {
     std::vector<BYTE> savedTable(randomTable, randomTable + RANDOM_TABLE_SIZE);
     std::fill(randomTable, randomTable + RANDOM_TABLE_SIZE, BYTE{0});

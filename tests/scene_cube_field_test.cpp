@@ -166,10 +166,14 @@ void renderAt(RenderedFrames& frames, int r)
     frames.render(renderCubeField, START + r);
 }
 
-TEST(CubeFieldFrames, DipIsBlackAndTheColumnsTurnOrange)
+class CubeFieldFrames : public ::testing::TestWithParam<Renderer> {};
+INSTANTIATE_TEST_SUITE_P(Renderers, CubeFieldFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
+
+TEST_P(CubeFieldFrames, DipIsBlackAndTheColumnsTurnOrange)
 {
     RenderedFrames frames;
-    ASSERT_TRUE(frames.start(precalcCubeField));
+    ASSERT_TRUE(frames.start(precalcCubeField, GetParam()));
     resetCubeFieldState();
     frames.render(renderCubeField, START);
     frames.save("cube_field_0000");

@@ -1,10 +1,12 @@
 // Scene test harness: runs scene precalculations and render steps in the
 // show's data folder against either the recording device (call-by-call
 // checks) or the real OpenGL device on a hidden offscreen window (frames
-// read back through the present hook). Also makes the shared noise texture
-// and random table that the load sequence would make.
+// read back through the present hook), on the renderer a test asks for.
+// Also makes the shared noise texture and random table that the load
+// sequence would make.
 // Depends on: dgl, kernel (loader globals, random), resources (memory,
-// files), platform (recording device, OpenGL device, window), imaging (PNG).
+// files, clips), platform (recording device, renderer choice, OpenGL
+// devices, window), imaging (PNG).
 #pragma once
 
 #include "dgl/dgl.h"
@@ -13,7 +15,9 @@
 #include "kernel/random.h"
 #include "platform/gl/gl_device.h"
 #include "platform/recording/recording_device.h"
+#include "platform/renderer.h"
 #include "platform/window.h"
+#include "resources/avi.h"
 #include "resources/files.h"
 #include "resources/memory.h"
 #include "tests/support/fatal.h"
@@ -102,29 +106,50 @@ public:
     {
         enterShowFolder();
         savedImplementation = d3dImplementation();
+        savedRenderer = selectedRenderer();
+        running = true;
         recordingInstall();
         dglInit(fakeWindow(), 640, 480, false);
         makeSharedResources();
         recording = true;
     }
 
-    // The OpenGL device on a hidden offscreen window; frames come back
+    // The renderer's device on a hidden offscreen window; frames come back
     // through the present hook into lastFrame().
-    bool startOpenGl()
+    bool startOpenGl(Renderer chosen = Renderer::gl)
     {
         enterShowFolder();
         savedImplementation = d3dImplementation();
+        savedRenderer = selectedRenderer();
+        running = true;
         window = platformCreateRenderWindow(640, 480);
         if (window == nullptr) return false;
-        d3dSetImplementation(glDirect3DCreate8);
+        selectRenderer(chosen);
+        renderer = chosen;
         glDeviceSetPresentHook(presentHook, nullptr);
         dglInit(window, 640, 480, false);
         makeSharedResources();
         return true;
     }
 
+    // For parameterised frame tests: the session on the given renderer with
+    // the scene precalculated, restarted only when the renderer changes.
+    // False when no window can be made.
+    bool useOpenGl(Renderer chosen, void (*precalc)())
+    {
+        if (running && renderer == chosen && window != nullptr) return true;
+        if (running) stop();
+        if (!startOpenGl(chosen)) return false;
+        precalc();
+        return true;
+    }
+
     void stop()
     {
+        if (!running) return;
+        running = false;
+        // A restarted session precalculates again: the clips it opened go first.
+        releaseAviStreams();
         dglShutdown();
         dglForgetAll();
         glDeviceSetPresentHook(nullptr, nullptr);
@@ -132,6 +157,7 @@ public:
         window = nullptr;
         if (recording) recordingReset();
         recording = false;
+        selectRenderer(savedRenderer);
         d3dSetImplementation(savedImplementation);
         freeAllMemory();
         closeAllFiles();
@@ -165,6 +191,9 @@ private:
     }
 
     Direct3DCreate8Function savedImplementation = nullptr;
+    Renderer savedRenderer = Renderer::gl;
+    Renderer renderer = Renderer::gl;
+    bool running = false;
     HWND window = nullptr;
     bool recording = false;
     int firstSceneTexture = 0;
@@ -217,7 +246,8 @@ inline bool parseTransform(const std::string& line, float m[16])
     return true;
 }
 
-// Saves the last frame read back as a PNG under the build folder (for looking at).
+// Saves the last frame read back as a PNG under the build folder (for
+// looking at); frames of the shader device get the renderer's name added.
 inline void saveFrame(const std::string& name)
 {
     const Frame& frame = lastFrame();
@@ -225,7 +255,13 @@ inline void saveFrame(const std::string& name)
     const std::string folder = std::string(GFXCORE_SHOW_DIR) + "/../scene-frames";
     std::error_code ignored;
     std::filesystem::create_directories(folder, ignored);
-    writePngRgb(folder + "/" + name + ".png", frame.rgb.data(), frame.width, frame.height);
+    const std::string suffix =
+        selectedRenderer() == Renderer::gl ? std::string() : std::string("-") + rendererName(selectedRenderer());
+    writePngRgb(folder + "/" + name + suffix + ".png", frame.rgb.data(), frame.width, frame.height);
 }
+
+// Frame tests run once per renderer (gl, es, core); their names end in the
+// renderer's name.
+inline std::string rendererTestName(const ::testing::TestParamInfo<Renderer>& info) { return rendererName(info.param); }
 
 } // namespace scene_harness

@@ -188,10 +188,14 @@ TEST_F(KnotSprites, ExpiredSpritesRespawnAtTheBottom)
     EXPECT_GT((vertices[0].position.y + vertices[3].position.y) * 0.5f, 1.99f);
 }
 
-TEST(KnotSpritesFrames, GlowStretchIsBrighterAndSpritesRise)
+class KnotSpritesFrames : public ::testing::TestWithParam<Renderer> {};
+INSTANTIATE_TEST_SUITE_P(Renderers, KnotSpritesFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
+
+TEST_P(KnotSpritesFrames, GlowStretchIsBrighterAndSpritesRise)
 {
     RenderedFrames frames;
-    ASSERT_TRUE(frames.start(precalcKnotSprites));
+    ASSERT_TRUE(frames.start(precalcKnotSprites, GetParam()));
     resetKnotSpritesState();
     for (int beat = 0; beat <= 6; ++beat)
         frames.render(renderKnotSprites, START + beat * 430);

@@ -172,18 +172,15 @@ TEST_F(MetaballsScene, CloseUpsUseANarrowLensAndDoNotSway)
 
 // ---------------------------------------------------------------- rendered frames
 
-class MetaballsFrames : public ::testing::Test {
+// Once per renderer: the session moves to the test's renderer (and the
+// scene is precalculated again) when it changes.
+class MetaballsFrames : public ::testing::TestWithParam<Renderer> {
 protected:
-    static void SetUpTestSuite()
-    {
-        available = session.startOpenGl();
-        if (available) precalcMetaballs();
-    }
     static void TearDownTestSuite() { session.stop(); }
 
     void SetUp() override
     {
-        if (!available) GTEST_SKIP() << "no OpenGL window";
+        if (!session.useOpenGl(GetParam(), precalcMetaballs)) GTEST_SKIP() << "no OpenGL window";
         resetMetaballsState();
         resetRandom();
     }
@@ -195,13 +192,13 @@ protected:
     }
 
     static Session session;
-    static bool available;
 };
 
 Session MetaballsFrames::session;
-bool MetaballsFrames::available = false;
+INSTANTIATE_TEST_SUITE_P(Renderers, MetaballsFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
 
-TEST_F(MetaballsFrames, WhiteShotUnderTheFadeBeforeTheFirstBeat)
+TEST_P(MetaballsFrames, WhiteShotUnderTheFadeBeforeTheFirstBeat)
 {
     frame(2199);
     saveFrame("metaballs-2199");
@@ -232,7 +229,7 @@ BlobMask blobMask(const Frame& lit, const Frame& dark, int threshold = 24)
     return mask;
 }
 
-TEST_F(MetaballsFrames, BlobIsLitInTheMiddleOnlyAfterTheFirstBeat)
+TEST_P(MetaballsFrames, BlobIsLitInTheMiddleOnlyAfterTheFirstBeat)
 {
     auto run = [](const std::vector<int>& times, bool darkLight) {
         resetMetaballsState();
@@ -271,7 +268,7 @@ TEST_F(MetaballsFrames, BlobIsLitInTheMiddleOnlyAfterTheFirstBeat)
     EXPECT_GT(blobMask(run({1000, 2200, 2201}, false), run({1000, 2200, 2201}, true), 0).pixels, 500);
 }
 
-TEST_F(MetaballsFrames, ClosingIsBrightStaticOverBlack)
+TEST_P(MetaballsFrames, ClosingIsBrightStaticOverBlack)
 {
     for (int k = 0; k <= 120; ++k) frame(beatTimeOf(k));
     frame(54500);

@@ -127,10 +127,14 @@ TEST_F(VideoPanel, FadesInFromBlackAndOutToBlack)
     EXPECT_GE(lastQuadColor() >> 24, 250u);
 }
 
-TEST(VideoPanelFrames, CreditsShowAtTheBottomBetweenTheFades)
+class VideoPanelFrames : public ::testing::TestWithParam<Renderer> {};
+INSTANTIATE_TEST_SUITE_P(Renderers, VideoPanelFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
+
+TEST_P(VideoPanelFrames, CreditsShowAtTheBottomBetweenTheFades)
 {
     RenderedFrames frames;
-    ASSERT_TRUE(frames.start(precalcVideoPanel));
+    ASSERT_TRUE(frames.start(precalcVideoPanel, GetParam()));
     resetVideoPanelState();
     frames.render(renderVideoPanel, START);
     frames.save("video_panel_first");

@@ -170,18 +170,15 @@ TEST_F(WaveWhirlScene, FadesInFromWhiteOverTwoSeconds)
 
 // ---------------------------------------------------------------- rendered frames
 
-class WaveWhirlFrames : public ::testing::Test {
+// Once per renderer: the session moves to the test's renderer (and the
+// scene is precalculated again) when it changes.
+class WaveWhirlFrames : public ::testing::TestWithParam<Renderer> {
 protected:
-    static void SetUpTestSuite()
-    {
-        available = session.startOpenGl();
-        if (available) precalcWaveWhirl();
-    }
     static void TearDownTestSuite() { session.stop(); }
 
     void SetUp() override
     {
-        if (!available) GTEST_SKIP() << "no OpenGL window";
+        if (!session.useOpenGl(GetParam(), precalcWaveWhirl)) GTEST_SKIP() << "no OpenGL window";
         resetWaveWhirlState();
         resetRandom();
     }
@@ -194,13 +191,13 @@ protected:
     }
 
     static Session session;
-    static bool available;
 };
 
 Session WaveWhirlFrames::session;
-bool WaveWhirlFrames::available = false;
+INSTANTIATE_TEST_SUITE_P(Renderers, WaveWhirlFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
 
-TEST_F(WaveWhirlFrames, WhirlBetweenBeatsAndWhitePulseLater)
+TEST_P(WaveWhirlFrames, WhirlBetweenBeatsAndWhitePulseLater)
 {
     frame(0);
     frame(3000);
