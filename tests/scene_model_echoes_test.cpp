@@ -151,18 +151,15 @@ TEST_F(ModelEchoesScene, PictureDarkensAfterEightSeconds)
 
 // ---------------------------------------------------------------- rendered frames
 
-class ModelEchoesFrames : public ::testing::Test {
+// Once per renderer: the session moves to the test's renderer (and the
+// scene is precalculated again) when it changes.
+class ModelEchoesFrames : public ::testing::TestWithParam<Renderer> {
 protected:
-    static void SetUpTestSuite()
-    {
-        available = session.startOpenGl();
-        if (available) precalcModelEchoes();
-    }
     static void TearDownTestSuite() { session.stop(); }
 
     void SetUp() override
     {
-        if (!available) GTEST_SKIP() << "no OpenGL window";
+        if (!session.useOpenGl(GetParam(), precalcModelEchoes)) GTEST_SKIP() << "no OpenGL window";
         resetModelEchoesState();
         resetRandom();
     }
@@ -175,13 +172,13 @@ protected:
     }
 
     static Session session;
-    static bool available;
 };
 
 Session ModelEchoesFrames::session;
-bool ModelEchoesFrames::available = false;
+INSTANTIATE_TEST_SUITE_P(Renderers, ModelEchoesFrames, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
+                         rendererTestName);
 
-TEST_F(ModelEchoesFrames, CaptionRegionLightsUpOnCaptionBeats)
+TEST_P(ModelEchoesFrames, CaptionRegionLightsUpOnCaptionBeats)
 {
     frame(0);
     frame(250); // after the dark flash, no caption
@@ -196,7 +193,7 @@ TEST_F(ModelEchoesFrames, CaptionRegionLightsUpOnCaptionBeats)
     EXPECT_GT(lastFrame().meanGrey(400, 100, 640, 480), 20.0);
 }
 
-TEST_F(ModelEchoesFrames, EchoesShowOnThePanel)
+TEST_P(ModelEchoesFrames, EchoesShowOnThePanel)
 {
     frame(0);
     frame(300);
@@ -207,7 +204,7 @@ TEST_F(ModelEchoesFrames, EchoesShowOnThePanel)
     EXPECT_GT(panel, 25.0);
 }
 
-TEST_F(ModelEchoesFrames, FinaleTurnsTowardsWhite)
+TEST_P(ModelEchoesFrames, FinaleTurnsTowardsWhite)
 {
     for (int beat = 0; beat < 32; ++beat) frame(beat * 428);
     frame(13696);
