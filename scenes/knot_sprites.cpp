@@ -57,6 +57,12 @@ void prepareState()
 {
     dglResetState();
     dglSetVertexFormat(DGL_VERTEX_PNCT);
+    // No draw of this scene reads depth: the panel passes come nearer one
+    // after the other over a cleared buffer (each fragment would pass), the
+    // sprites and overlays do not test, and every frame clears it before
+    // the panels. Without test and writes the rasteriser skips the depth work.
+    dglDisable(DGL_DEPTH_TEST);
+    dglDisable(DGL_DEPTH_WRITE);
     for (KnotSprite& p : sprites) {
         p.start = rand15() % 5000;
         p.duration = rand15() % 2000 + 2000;

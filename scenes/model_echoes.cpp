@@ -121,6 +121,12 @@ void drawPanelCopies(int r) {
 
     dglDisable(DGL_LIGHTING);
     dglEnable(DGL_BLEND);
+    // The depth buffer was cleared after the echoes and each copy lies
+    // nearer than the one before, so every fragment would pass the test;
+    // nothing reads what they would write (overlays follow, the next frame
+    // clears first). Without both the rasteriser skips the depth work.
+    dglDisable(DGL_DEPTH_TEST);
+    dglDisable(DGL_DEPTH_WRITE);
     dglBindVertexBuffer(DGL_VERTEX_PNCT, panel.vertexBuffer);
     dglBindIndexBuffer(panel.indexBuffer, 0);
     dglBindTexture(0, echoTarget);
@@ -131,6 +137,8 @@ void drawPanelCopies(int r) {
         dglSetTransform(D3DTS_WORLD, dglMatrixRotateZ(static_cast<float>(j) * 0.000001f * static_cast<float>(r)));
         drawMesh(panel);
     }
+    dglEnable(DGL_DEPTH_TEST);
+    dglEnable(DGL_DEPTH_WRITE);
     dglEnable(DGL_LIGHTING);
 }
 

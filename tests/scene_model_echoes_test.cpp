@@ -149,6 +149,35 @@ TEST_F(ModelEchoesScene, PictureDarkensAfterEightSeconds)
     EXPECT_EQ(lastQuadColour(), 0x28000000u); // trunc(2 * 20.4) = 40
 }
 
+// The panel copies go without depth test and writes; the echoes of the next
+// frame must get both back, or the ten models draw through each other.
+TEST_F(ModelEchoesScene, EchoesDrawWithDepthEveryFramePanelCopiesWithout)
+{
+    recordingClearLog();
+    for (int r : {0, 17, 34, 450}) {
+        const int t = SCENE_START + r;
+        renderModelEchoes(t, static_cast<float>(t) * 0.001f);
+    }
+    const std::string zFunc = "SetRenderState(" + std::to_string(static_cast<int>(D3DRS_ZFUNC)) + ", ";
+    const std::string zWrite = "SetRenderState(" + std::to_string(static_cast<int>(D3DRS_ZWRITEENABLE)) + ", ";
+    unsigned comparison = 0;
+    unsigned writes = 0;
+    int echoes = 0;
+    int copies = 0;
+    for (const std::string& line : recordingLog()) {
+        if (line.rfind(zFunc, 0) == 0) comparison = static_cast<unsigned>(std::stoul(line.substr(zFunc.size())));
+        if (line.rfind(zWrite, 0) == 0) writes = static_cast<unsigned>(std::stoul(line.substr(zWrite.size())));
+        if (line.rfind("DrawIndexedPrimitive(", 0) != 0) continue;
+        // The panel is one quad (two triangles); the model has thousands.
+        const bool copy = line.find(", 2)") != std::string::npos;
+        (copy ? copies : echoes) += 1;
+        EXPECT_EQ(comparison, copy ? D3DCMP_ALWAYS : D3DCMP_LESSEQUAL) << line;
+        EXPECT_EQ(writes, copy ? 0u : 1u) << line;
+    }
+    EXPECT_EQ(echoes, 40);
+    EXPECT_EQ(copies, 24);
+}
+
 // ---------------------------------------------------------------- rendered frames
 
 // Once per renderer: the session moves to the test's renderer (and the
