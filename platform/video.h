@@ -22,6 +22,9 @@
 // - Decoded bitmaps are kept up to the cache limit per reader (the first ones
 //   after opening); a frame outside the cache is decoded again from the
 //   nearest earlier key frame, and the frames nearest the one asked for stay.
+//   A clip longer than its cache with key frames more than 8 frames apart is
+//   encoded again at open, each frame on its own (high-quality JPEG, in a
+//   temporary file), so that a frame costs one decode at play time.
 // - FFmpeg's own log lines are silenced once a stream is opened: failures
 //   are reported by results only.
 // - videoReleaseStream frees the stream and its frame reader.
@@ -126,6 +129,11 @@ void videoSetResidentPacketLimit(std::uint64_t bytes);
 
 // True when the stream reads packets again from its file (tests).
 bool videoPacketsInFile(const VideoStream* stream);
+
+// True when the reader plays from frames encoded again at open, each on its
+// own, because the clip is longer than its cache and its key frames lie far
+// apart (tests).
+bool videoPlaysFromIntraStore(const VideoFrameReader* reader);
 
 // Frees the stream, its reader and every cached frame. Null is ignored.
 void videoReleaseStream(VideoStream* stream);

@@ -349,6 +349,52 @@ TEST(VideoClip, AbsurdFrameSizeIsRefused)
     }
 }
 
+// Key frames far apart in a clip longer than its cache: the clip is encoded
+// again at open, frame by frame, so any frame costs one decode at play time,
+// and what it shows is the picture the clip's own decoder gives, within a
+// few levels (the JPEG's rounding).
+TEST(VideoClip, FarKeyFramesPlayFromFramesEncodedAtOpen)
+{
+    TestClip settings;
+    settings.codec = TestCodec::Mpeg4BFrames;
+    settings.keyInterval = 40;
+    settings.frames = 36;
+    const std::string path = makeClip("far-keys.avi", settings);
+    const std::size_t bitmapBytes = 40 + 64 * 3 * 48;
+
+    OpenClip whole = openClip(path);
+    ASSERT_NE(whole.reader, nullptr);
+    EXPECT_FALSE(videoPlaysFromIntraStore(whole.reader)); // it fits its cache
+
+    videoSetCacheLimit(3 * bitmapBytes);
+    OpenClip clip = openClip(path);
+    videoSetCacheLimit(VIDEO_CACHE_BYTES);
+    ASSERT_NE(clip.reader, nullptr);
+    EXPECT_TRUE(videoPlaysFromIntraStore(clip.reader));
+    EXPECT_EQ(clip.info.dwLength, 36u);
+    std::vector<int> order = backwards(36);
+    const std::vector<int> random = shuffled(36, 9);
+    order.insert(order.end(), random.begin(), random.end());
+    for (int index : order) {
+        const std::uint64_t before = videoDecodedFrameCount(clip.reader);
+        const BYTE* bitmap = videoGetFrame(clip.reader, index);
+        ASSERT_NE(bitmap, nullptr) << index;
+        EXPECT_LE(videoDecodedFrameCount(clip.reader) - before, 1u) << index;
+        const std::vector<BYTE> stored(bitmap, bitmap + bitmapBytes);
+        const BYTE* original = videoGetFrame(whole.reader, index);
+        ASSERT_NE(original, nullptr);
+        EXPECT_EQ(std::memcmp(stored.data(), original, 40), 0) << "the same header";
+        int largest = 0;
+        for (std::size_t i = 40; i < bitmapBytes; ++i) {
+            largest = std::max(largest, std::abs(static_cast<int>(stored[i]) - static_cast<int>(original[i])));
+        }
+        EXPECT_LE(largest, 8) << index;
+        EXPECT_EQ(frameShown(stored.data()), index);
+    }
+    videoReleaseStream(clip.stream);
+    videoReleaseStream(whole.stream);
+}
+
 // ------------------------------------------------- clips written by ffmpeg
 
 bool runQuietly(const std::string& command)

@@ -55,6 +55,8 @@ struct VideoFrameReader {
     // Output tags were not one per packet: the display order is only known
     // from a decode that starts at the first packet.
     bool sequential = false;
+    // Played from JPEG pictures encoded at open (see IntraStore).
+    bool intraStore = false;
 
     // Decoded bitmaps by picture (empty = not decoded or pushed out), and
     // the pictures that have one.
@@ -165,7 +167,9 @@ const AVPacket* packetAt(VideoStream* stream, std::int32_t i)
 
 int sendPacket(VideoStream* stream, AVCodecContext* decoder, std::int32_t i)
 {
-    const AVPacket* packet = packetAt(stream, i);
+    // An empty place (a picture the store could not hold) is no packet: an
+    // empty one would end the decoder's stream.
+    const AVPacket* packet = stream->packets[static_cast<std::size_t>(i)]->size > 0 ? packetAt(stream, i) : nullptr;
     return packet != nullptr ? avcodec_send_packet(decoder, packet) : AVERROR(EIO);
 }
 
@@ -363,6 +367,169 @@ bool usableFrame(const AVFrame* frame)
            (frame->flags & AV_FRAME_FLAG_CORRUPT) == 0;
 }
 
+// A clip longer than its cache whose key frames lie far apart would decode
+// up to a whole group of frames for one frame at play time (a key frame every
+// 250 or 300 frames is common). Such a clip is encoded again while it is
+// decoded at open, every frame on its own as high-quality JPEG, into a
+// temporary file; play time then decodes one frame for any frame it misses.
+constexpr std::int32_t MAX_KEY_DISTANCE = 8;
+constexpr int INTRA_QUALITY = 2; // JPEG quantiser scale, 1 (best) to 31
+
+struct IntraStore {
+    AVCodecContext* encoder = nullptr;
+    // The decoder's frame becomes the BGR picture the cache would hold, and
+    // that picture the encoder's: what is stored is what would be shown.
+    SwsContext* toBgr = nullptr;
+    SwsContext* converter = nullptr;
+    AVFrame* bgr = nullptr;
+    AVFrame* picture = nullptr;
+    AVPacket* packet = nullptr;
+    FILE* file = nullptr;
+    std::int64_t fileSize = 0;
+    std::vector<AVPacket*> packets; // one per picture: where its JPEG lies
+    bool failed = false;
+};
+
+bool needsIntraStore(const VideoFrameReader* reader)
+{
+    const VideoStream* stream = reader->stream;
+    const std::uint64_t clipBytes = static_cast<std::uint64_t>(stream->packets.size()) * stream->bitmapBytes;
+    if (clipBytes <= reader->cacheLimit || stream->parameters->codec_id == AV_CODEC_ID_MJPEG) {
+        return false;
+    }
+    std::int32_t sinceKey = 0;
+    for (const AVPacket* packet : stream->packets) {
+        sinceKey = (packet->flags & AV_PKT_FLAG_KEY) != 0 ? 0 : sinceKey + 1;
+        if (sinceKey > MAX_KEY_DISTANCE) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void closeIntraStore(IntraStore& store)
+{
+    avcodec_free_context(&store.encoder);
+    sws_freeContext(store.toBgr);
+    sws_freeContext(store.converter);
+    av_frame_free(&store.bgr);
+    av_frame_free(&store.picture);
+    av_packet_free(&store.packet);
+    for (AVPacket*& packet : store.packets) {
+        av_packet_free(&packet);
+    }
+    store.packets.clear();
+    if (store.file != nullptr) {
+        std::fclose(store.file);
+    }
+    store = IntraStore();
+}
+
+bool openIntraStore(IntraStore& store, const VideoStream* stream)
+{
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    store.encoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    store.bgr = av_frame_alloc();
+    store.picture = av_frame_alloc();
+    store.packet = av_packet_alloc();
+    store.file = std::tmpfile();
+    if (store.encoder == nullptr || store.bgr == nullptr || store.picture == nullptr || store.packet == nullptr ||
+        store.file == nullptr) {
+        return false;
+    }
+    store.bgr->format = AV_PIX_FMT_BGR24;
+    store.bgr->width = stream->width;
+    store.bgr->height = stream->height;
+    store.encoder->width = stream->width;
+    store.encoder->height = stream->height;
+    store.encoder->pix_fmt = AV_PIX_FMT_YUVJ444P; // no colour detail lost to subsampling
+    store.encoder->time_base = AVRational{1, 25};
+    store.encoder->flags |= AV_CODEC_FLAG_QSCALE;
+    store.encoder->global_quality = FF_QP2LAMBDA * INTRA_QUALITY;
+    store.encoder->thread_count = 1;
+    store.picture->format = AV_PIX_FMT_YUVJ444P;
+    store.picture->width = stream->width;
+    store.picture->height = stream->height;
+    store.converter = sws_getContext(stream->width, stream->height, AV_PIX_FMT_BGR24, stream->width, stream->height,
+                                     AV_PIX_FMT_YUVJ444P, SWS_POINT, nullptr, nullptr, nullptr);
+    return store.converter != nullptr && avcodec_open2(store.encoder, codec, nullptr) >= 0 &&
+           av_frame_get_buffer(store.bgr, 0) >= 0 && av_frame_get_buffer(store.picture, 0) >= 0;
+}
+
+// Adds the decoder's frame as the next picture; a picture that can not be
+// shown gets an empty place so that the numbers stay in step.
+void storePicture(IntraStore& store, const AVFrame* frame, bool usable)
+{
+    AVPacket* place = av_packet_alloc();
+    if (place == nullptr) {
+        store.failed = true;
+        return;
+    }
+    place->pts = static_cast<std::int64_t>(store.packets.size());
+    place->flags = AV_PKT_FLAG_KEY;
+    store.packets.push_back(place);
+    if (!usable || store.failed) {
+        return;
+    }
+    store.toBgr = sws_getCachedContext(store.toBgr, frame->width, frame->height,
+                                       static_cast<AVPixelFormat>(frame->format), store.bgr->width, store.bgr->height,
+                                       AV_PIX_FMT_BGR24, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    store.failed = store.toBgr == nullptr || av_frame_make_writable(store.picture) < 0 ||
+                   sws_scale(store.toBgr, frame->data, frame->linesize, 0, frame->height, store.bgr->data,
+                             store.bgr->linesize) != store.bgr->height ||
+                   sws_scale(store.converter, store.bgr->data, store.bgr->linesize, 0, store.bgr->height,
+                             store.picture->data, store.picture->linesize) != store.picture->height;
+    store.picture->pts = place->pts;
+    store.picture->quality = store.encoder->global_quality;
+    if (store.failed || avcodec_send_frame(store.encoder, store.picture) < 0 ||
+        avcodec_receive_packet(store.encoder, store.packet) < 0) {
+        store.failed = true;
+        return;
+    }
+    const std::size_t size = static_cast<std::size_t>(store.packet->size);
+    store.failed = std::fwrite(store.packet->data, 1, size, store.file) != size;
+    place->pos = store.fileSize;
+    place->size = store.packet->size;
+    store.fileSize += store.packet->size;
+    av_packet_unref(store.packet);
+}
+
+// Plays the clip from the store from now on: its packets and a JPEG decoder
+// take the place of the file's. False (nothing changed) when that fails.
+bool useIntraStore(VideoFrameReader* reader, IntraStore& store)
+{
+    VideoStream* stream = reader->stream;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+    AVCodecContext* decoder = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
+    AVPacket* filePacket = av_packet_alloc();
+    bool ok = !store.failed && std::fflush(store.file) == 0 && decoder != nullptr && filePacket != nullptr;
+    if (ok) {
+        decoder->thread_count = 1;
+        ok = avcodec_open2(decoder, codec, nullptr) >= 0;
+    }
+    if (!ok) {
+        avcodec_free_context(&decoder);
+        av_packet_free(&filePacket);
+        return false;
+    }
+    freePackets(stream);
+    stream->packets.swap(store.packets);
+    stream->file = store.file;
+    store.file = nullptr;
+    stream->filePacket = filePacket;
+    avcodec_free_context(&reader->decoder);
+    reader->decoder = decoder;
+    const std::int32_t count = static_cast<std::int32_t>(stream->packets.size());
+    reader->sequential = false;
+    reader->pictureOfPacket.resize(static_cast<std::size_t>(count));
+    reader->packetOfPicture.resize(static_cast<std::size_t>(count));
+    for (std::int32_t i = 0; i < count; ++i) {
+        reader->pictureOfPacket[i] = i;
+        reader->packetOfPicture[i] = i;
+    }
+    return true;
+}
+
 // The first decode, from the first packet to the end: builds the picture
 // table and keeps the pictures from the first on, as many as the cache holds.
 // False when the clip gives no picture at all.
@@ -374,6 +541,11 @@ bool surveyPictures(VideoFrameReader* reader)
     std::vector<std::uint8_t> refused(stream->packets.size(), 0);
     restartDecode(reader, 0);
     reader->cache.clear();
+    IntraStore store;
+    const bool storing = needsIntraStore(reader);
+    if (storing && !openIntraStore(store, stream)) {
+        store.failed = true;
+    }
     const auto receiveAll = [&] {
         while (avcodec_receive_frame(reader->decoder, reader->frame) == 0) {
             ++reader->decodedFrames;
@@ -384,6 +556,9 @@ bool surveyPictures(VideoFrameReader* reader)
             reader->cache.emplace_back();
             const bool usable = usableFrame(reader->frame) && keepPicture(reader, picture, 0);
             reader->pictureFailed.push_back(usable ? 0 : 1);
+            if (storing) {
+                storePicture(store, reader->frame, usable);
+            }
             av_frame_unref(reader->frame);
         }
     };
@@ -404,6 +579,7 @@ bool surveyPictures(VideoFrameReader* reader)
 
     const std::int32_t pictureCount = static_cast<std::int32_t>(tags.size());
     if (pictureCount == 0) {
+        closeIntraStore(store);
         return false;
     }
     // Tags that are not one per packet: the display order only holds for a
@@ -446,6 +622,10 @@ bool surveyPictures(VideoFrameReader* reader)
     }
     for (std::int32_t picture = 0; picture < static_cast<std::int32_t>(givers.size()); ++picture) {
         reader->packetOfPicture[picture] = givers[picture];
+    }
+    if (storing) {
+        reader->intraStore = useIntraStore(reader, store);
+        closeIntraStore(store);
     }
     return true;
 }
@@ -703,6 +883,8 @@ void videoSetCacheLimit(std::uint64_t bytes) { cacheLimitForNewReaders = bytes; 
 void videoSetResidentPacketLimit(std::uint64_t bytes) { residentPacketLimit = bytes; }
 
 bool videoPacketsInFile(const VideoStream* stream) { return stream != nullptr && stream->file != nullptr; }
+
+bool videoPlaysFromIntraStore(const VideoFrameReader* reader) { return reader != nullptr && reader->intraStore; }
 
 void videoReleaseStream(VideoStream* stream)
 {
