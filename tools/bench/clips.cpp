@@ -5,8 +5,8 @@
 // The clips are written by the ffmpeg program into a temporary folder: 1000
 // frames of 256 x 256 (the largest the scenes take), moving, as Motion JPEG
 // (every frame a key frame) and as MPEG-4 part 2 with B-frames and a key frame
-// every 12 (frames outside the cache are decoded from their key frame). Four
-// of the seven are Motion JPEG, three MPEG-4. Each is then played as a scene
+// every 250, as encoders write by default (such a clip is encoded again at
+// open, frame by frame). Four of the seven are Motion JPEG, three MPEG-4. Each is then played as a scene
 // plays it: one frame per rendered frame at 60 fps, picked by the beat swing,
 // copied into a 256 x 256 texture's memory, for eight beats; each copy's
 // processor time (decoding included) is measured.
@@ -109,7 +109,7 @@ int runClips()
     std::filesystem::create_directories(folder);
     const std::string mjpeg = (folder / "long-mjpeg.avi").string();
     const std::string mpeg4 = (folder / "long-mpeg4.avi").string();
-    if (!writeClip(mjpeg, "-c:v mjpeg -q:v 3") || !writeClip(mpeg4, "-c:v mpeg4 -vtag xvid -bf 2 -g 12 -q:v 3")) {
+    if (!writeClip(mjpeg, "-c:v mjpeg -q:v 3") || !writeClip(mpeg4, "-c:v mpeg4 -vtag xvid -bf 2 -g 250 -q:v 3")) {
         std::printf("clips_skipped 1\n");
         std::error_code ignored;
         std::filesystem::remove_all(folder, ignored);
