@@ -176,7 +176,7 @@ TEST_P(GlesProgramTest, ProgramsAreBuiltOncePerKeyAndCounted)
 }
 
 // Flat shading: every primitive takes the colour of its first vertex, for
-// lists, strips and fans, indexed or not. Each primitive's first vertex is
+// triangle lists, strips and fans, indexed or not, and lines. Each primitive's first vertex is
 // red, the others blue; the picture must be red where a primitive is.
 TEST_P(GlesProgramTest, FlatShadingColoursEveryPrimitiveFromItsFirstVertex)
 {
@@ -214,8 +214,17 @@ TEST_P(GlesProgramTest, FlatShadingColoursEveryPrimitiveFromItsFirstVertex)
     device->SetIndices(indices, 1);
     ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 2), S_OK);
 
+    // Lines, listed and stripped: red from each line's first end.
+    VertexPC lines[4] = {at(10, 120, red), at(390, 120, blue), at(10, 140, red), at(390, 140, blue)};
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_LINELIST, 2, lines, sizeof(VertexPC)), S_OK);
+    VertexPC strip2[3] = {at(10, 160, red), at(390, 160, red), at(390, 200, blue)};
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_LINESTRIP, 2, strip2, sizeof(VertexPC)), S_OK);
+
     const Frame& f = present();
     keepPng(f, (std::string("gles_flat_") + rendererName(GetParam())).c_str());
+    EXPECT_TRUE(near(f.at(380, 120), 255, 0, 0));
+    EXPECT_TRUE(near(f.at(380, 140), 255, 0, 0));
+    EXPECT_TRUE(near(f.at(390, 190), 255, 0, 0));
     const int xs[4] = {50, 150, 250, 350};
     for (int x : xs) {
         EXPECT_TRUE(near(f.at(x - 20, 30), 255, 0, 0)) << x;

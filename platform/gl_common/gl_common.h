@@ -434,6 +434,7 @@ public:
     UINT indexStreamSize = 0;
     UINT indexStreamUsed = 0;
     std::vector<std::uint32_t> turnedIndices;
+    std::vector<std::uint8_t> flatLineVertices; // flat lines on OpenGL ES, see drawFlatLines
 
     // Work queued in GL since it last waited for the rasteriser, and the
     // pixel-state count at the last draw (see limitQueuedWork).

@@ -460,6 +460,60 @@ void flushForDraw(GlDevice& device)
     device.pipeline->flushForDraw(device);
 }
 
+// One streaming buffer for vertices the device hands to GL itself: append
+// at a multiple of the stride so the array pointers stay put and the draw
+// starts at a vertex index; orphan the storage when it is full. Returns the
+// byte offset of the copy.
+UINT streamVertices(GlDevice& device, const void* vertices, UINT bytes, UINT stride)
+{
+    glCacheArrayBuffer(device.streamBuffer);
+    UINT offset = (device.streamBufferUsed + stride - 1) / stride * stride;
+    if (bytes > device.streamBufferSize || offset + bytes > device.streamBufferSize) {
+        if (bytes > device.streamBufferSize)
+            device.streamBufferSize = std::max(bytes, device.streamBufferSize * 2);
+        glBufferData(GL_ARRAY_BUFFER, device.streamBufferSize, nullptr, GL_STREAM_DRAW);
+        offset = 0;
+    }
+    glBufferSubData(GL_ARRAY_BUFFER, offset, bytes, vertices);
+    device.streamBufferUsed = offset + bytes;
+    glCounters.bufferUploads++;
+    glCounters.uploadedBytes += bytes;
+    return offset;
+}
+
+// Flat-shaded lines on OpenGL ES. Turned, a line would run the other way,
+// and the rasteriser picks a line's pixels by its direction. Instead each
+// line is copied with its second end carrying the first end's normal and
+// colours (all that flat shading reads from the provoking vertex), so it
+// keeps its direction. vertex(i) points at the draw's i-th vertex.
+template <typename Vertex>
+void drawFlatLines(GlDevice& device, D3DPRIMITIVETYPE type, UINT lines, UINT stride, Vertex vertex)
+{
+    const GlVertexLayout& layout = device.layout;
+    std::vector<std::uint8_t>& out = device.flatLineVertices;
+    out.resize(static_cast<std::size_t>(lines) * 2 * stride);
+    // The bytes after the normal up to the texture sets: diffuse and specular colours.
+    int shadedFrom = layout.normalOffset >= 0 ? layout.normalOffset : (layout.diffuseOffset >= 0 ? layout.diffuseOffset : 12);
+    int shadedTo = layout.textureSets > 0 ? layout.textureOffset[0] : static_cast<int>(layout.stride);
+    shadedTo = std::min(shadedTo, static_cast<int>(stride));
+    shadedFrom = std::min(shadedFrom, shadedTo);
+    for (UINT p = 0; p < lines; p++) {
+        UINT first = type == D3DPT_LINESTRIP ? p : 2 * p;
+        std::uint8_t* a = out.data() + static_cast<std::size_t>(p) * 2 * stride;
+        std::uint8_t* b = a + stride;
+        std::memcpy(a, vertex(first), stride);
+        std::memcpy(b, vertex(first + 1), stride);
+        std::memcpy(b + shadedFrom, a + shadedFrom, static_cast<std::size_t>(shadedTo - shadedFrom));
+    }
+    UINT offset = streamVertices(device, out.data(), static_cast<UINT>(out.size()), stride);
+    device.pipeline->bindArrays(device, device.streamBuffer, 0, static_cast<GLsizei>(stride));
+    drawInPieces(device, D3DPT_LINELIST, lines, lines * 2, [&](UINT first, UINT n) {
+        glDrawArrays(GL_LINES, static_cast<GLint>(offset / stride + first), static_cast<GLsizei>(n));
+    });
+}
+
+bool isLine(D3DPRIMITIVETYPE type) { return type == D3DPT_LINELIST || type == D3DPT_LINESTRIP; }
+
 } // namespace
 
 HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UINT vertexCount, UINT startIndex,
@@ -504,8 +558,19 @@ HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UIN
                 std::memcpy(&value, at + static_cast<std::size_t>(i) * 2, 2);
                 return value;
             };
-            D3DPRIMITIVETYPE listType = turnForLastProvoking(type, primitiveCount, index, turnedIndices);
-            drawTurned(*this, listType, primitiveCount);
+            if (isLine(type)) {
+                const std::uint8_t* base = stream->bytes.data() + static_cast<std::size_t>(baseVertexIndex) * streamStride;
+                UINT limit = static_cast<UINT>(stream->bytes.size() / streamStride) - baseVertexIndex;
+                if (limit == 0)
+                    return S_OK;
+                drawFlatLines(*this, type, primitiveCount, streamStride, [&](UINT i) {
+                    // An index past the buffer reads its last vertex rather than memory beyond it.
+                    return base + static_cast<std::size_t>(std::min(index(i), limit - 1)) * streamStride;
+                });
+            } else {
+                D3DPRIMITIVETYPE listType = turnForLastProvoking(type, primitiveCount, index, turnedIndices);
+                drawTurned(*this, listType, primitiveCount);
+            }
         } else {
             glCacheElementBuffer(indices->name);
             drawInPieces(*this, type, primitiveCount, count, [&](UINT first, UINT n) {
@@ -532,25 +597,15 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
     if (static_cast<std::uint64_t>(count) * stride > (1u << 28))
         return D3DERR_INVALIDCALL;
     makeCurrent();
-    UINT bytes = count * stride;
-    // One streaming buffer: append at a multiple of the stride so the array
-    // pointers stay put and the draw starts at a vertex index; orphan the
-    // storage when it is full.
-    glCacheArrayBuffer(streamBuffer);
-    UINT offset = (streamBufferUsed + stride - 1) / stride * stride;
-    if (bytes > streamBufferSize || offset + bytes > streamBufferSize) {
-        if (bytes > streamBufferSize)
-            streamBufferSize = std::max(bytes, streamBufferSize * 2);
-        glBufferData(GL_ARRAY_BUFFER, streamBufferSize, nullptr, GL_STREAM_DRAW);
-        offset = 0;
-    }
-    glBufferSubData(GL_ARRAY_BUFFER, offset, bytes, vertices);
-    streamBufferUsed = offset + bytes;
-    glCounters.bufferUploads++;
-    glCounters.uploadedBytes += bytes;
-    drawOneColour = glVerticesOneColour(static_cast<const std::uint8_t*>(vertices), count, stride, layout.diffuseOffset);
+    const auto* bytes = static_cast<const std::uint8_t*>(vertices);
+    bool flatLines = turnsProvokingVertex(*this, type) && isLine(type);
+    UINT offset = flatLines ? 0 : streamVertices(*this, vertices, count * stride, stride);
+    drawOneColour = glVerticesOneColour(bytes, count, stride, layout.diffuseOffset);
     flushForDraw(*this);
-    if (turnsProvokingVertex(*this, type)) {
+    if (flatLines) {
+        drawFlatLines(*this, type, primitiveCount, stride,
+                      [&](UINT i) { return bytes + static_cast<std::size_t>(i) * stride; });
+    } else if (turnsProvokingVertex(*this, type)) {
         pipeline->bindArrays(*this, streamBuffer, offset, static_cast<GLsizei>(stride));
         D3DPRIMITIVETYPE listType =
             turnForLastProvoking(type, primitiveCount, [](UINT i) { return static_cast<std::uint32_t>(i); }, turnedIndices);
