@@ -107,6 +107,7 @@ std::string withoutHeader(const std::string& text)
 TEST_P(GlesProgramTest, ContextIsTheProfileAskedFor)
 {
     std::string version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+    RecordProperty("gl_version", version);
     if (GetParam() == Renderer::es) {
         EXPECT_EQ(version.rfind("OpenGL ES 3.", 0), 0u) << version;
     } else {
