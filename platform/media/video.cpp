@@ -1,7 +1,8 @@
 // Video clips on FFmpeg (see video.h for the contract).
 //
-// The whole stream is demuxed at open into packets held in memory. Each
-// packet knows its entry: the frame number of the clip's timeline it starts
+// The whole stream is demuxed at open; a short clip's packets stay in memory,
+// a long clip's are read again from its file when needed. Each packet knows
+// its entry: the frame number of the clip's timeline it starts
 // at (an AVI's index may hold empty entries between packets, which repeat the
 // picture before them). Opening the reader decodes the whole clip once, in
 // order, to learn which packets give a picture and in which display order;
@@ -13,7 +14,8 @@
 // up to the reader's cache limit; a picture outside the cache is decoded
 // again from the nearest earlier key frame that shows no later, and what is
 // decoded on the way is kept when it is nearer the request than what it
-// would push out.
+// would push out. A long clip whose key frames lie far apart is encoded again
+// at open, frame by frame, so that a frame costs one decode at play time.
 #include "platform/video.h"
 
 #include "platform/paths.h"
