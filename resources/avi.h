@@ -16,8 +16,10 @@ constexpr int AVI_TEXTURE_SIZE = 256;
 // One clip. Objects are static in the scenes that use them: zero until open.
 class AviStream {
 public:
-    // Opens the first video stream of path (kept, not copied) and reads the
-    // frame size from frame 0. Every failure ends the program.
+    // Opens the first video stream of path (kept, not copied), reads the
+    // frame size from frame 0 and decodes the clip once. Every failure ends
+    // the program: with the open message, or the render message for a frame
+    // other than frame 0 that can not be decoded.
     void open(const char* path);
 
     // Writes frame frameIndex upright as 0xFFRRGGBB texels into the top-left
