@@ -306,15 +306,16 @@ void sendBlocks(GlPipelineState& state, const void* const blocks[BLOCKS], bool c
 void flushForDraw(GlDevice& device)
 {
     GlPipelineState& state = *device.pipelineState;
-    if (!state.haveKey || device.dirtyRenderStates || device.dirtyStages || device.dirtyLights) {
-        GlesProgramKey key = deriveKey(device);
-        if (!state.haveKey || !glesSameKey(key, state.key)) {
-            state.key = key;
-            state.program = programFor(device, key);
-            state.haveKey = true;
-        } else {
-            glCounters.programCacheHits++;
-        }
+    bool derive = !state.haveKey || device.dirtyRenderStates || device.dirtyStages || device.dirtyLights;
+    GlesProgramKey key = derive ? deriveKey(device) : state.key;
+    // Unlit vertices of one colour give the same colour flat or smooth;
+    // flat, the rasteriser takes it as a constant instead of interpolating
+    // it at every pixel (as the fixed-function device does).
+    key.flat = device.renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT || (!key.lighting && device.drawOneColour);
+    if (!state.haveKey || !glesSameKey(key, state.key)) {
+        state.key = key;
+        state.program = programFor(device, key);
+        state.haveKey = true;
     } else {
         glCounters.programCacheHits++;
     }
