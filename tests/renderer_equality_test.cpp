@@ -7,12 +7,13 @@
 // when a check fails.
 //
 // Schedule: with --fps 50 the capture draws every frame of the show
-// (8250) to save 330 of them: on this 2-core machine under load that took
-// 8 minutes (2 min 20 s of CPU) per renderer, too much for CI next to the
-// rest of the suite. --fps 2 draws exactly the 330 saved frames (the same
-// show times for every renderer) in under a minute. Scenes that feed one
+// (8250) to save 330 of them: on this 2-core machine, shared with other
+// builds, that took 4 to 8 minutes per renderer (2 min 20 s of CPU for
+// gl), 13 minutes for the three: too much for CI next to the rest of the
+// suite. --fps 2 draws exactly the 330 saved frames (the same show times
+// for every renderer) in 15 to 45 s each. Scenes that feed one
 // frame into the next (echoes, trails) then see other histories than at
-// 50 fps, but the same on both renderers, which is what is compared.
+// 50 fps, but the same on every renderer, which is what is compared.
 // GFXCORE_EQUALITY_FPS=50 runs the full schedule (run the test program
 // itself then: it outlasts ctest's time bound).
 // Depends on: the capture tool and the data set in GFXCORE_SHOW_DIR,
