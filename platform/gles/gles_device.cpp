@@ -25,6 +25,9 @@ struct GlesDrawBlock {
     float worldViewProjection[16];
     float worldView[16];
     float normalMatrix[16];
+};
+
+struct GlesTexturesBlock {
     float textureMatrix[GL_DEVICE_STAGES][16];
 };
 
@@ -47,8 +50,9 @@ struct GlesPixelBlock {
     float alphaReference[4];
 };
 
-constexpr int BLOCKS = 3;
-constexpr GLsizeiptr BLOCK_SIZES[BLOCKS] = {sizeof(GlesDrawBlock), sizeof(GlesLightingBlock), sizeof(GlesPixelBlock)};
+constexpr int BLOCKS = 4;
+constexpr GLsizeiptr BLOCK_SIZES[BLOCKS] = {sizeof(GlesDrawBlock), sizeof(GlesLightingBlock), sizeof(GlesPixelBlock),
+                                            sizeof(GlesTexturesBlock)};
 constexpr GLsizeiptr RING_SIZE = 1 << 20;
 
 struct GlesProgramEntry {
@@ -74,6 +78,7 @@ struct GlPipelineState {
     GlesDrawBlock draw{};
     GlesLightingBlock lighting{};
     GlesPixelBlock pixel{};
+    GlesTexturesBlock textures{};
     bool sent[BLOCKS] = {};
 };
 
@@ -209,6 +214,10 @@ void buildDrawBlock(GlDevice& device, GlesDrawBlock& block)
     std::memcpy(block.worldView, device.worldView, sizeof block.worldView);
     multiply16(device.worldView, projection, block.worldViewProjection);
     normalMatrix(device.worldView, block.normalMatrix);
+}
+
+void buildTexturesBlock(const GlDevice& device, GlesTexturesBlock& block)
+{
     static const float IDENTITY[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     for (int stage = 0; stage < GL_DEVICE_STAGES; stage++) {
         DWORD generation = device.stageStates[stage][D3DTSS_TEXCOORDINDEX] & 0xFFFF0000u;
@@ -322,7 +331,7 @@ void flushForDraw(GlDevice& device)
     glesCacheProgram(state.program);
 
     bool changed[BLOCKS] = {};
-    if (!state.sent[GLES_BLOCK_DRAW] || device.dirtyTransforms || device.dirtyTarget || device.dirtyStages) {
+    if (!state.sent[GLES_BLOCK_DRAW] || device.dirtyTransforms || device.dirtyTarget) {
         GlesDrawBlock block;
         buildDrawBlock(device, block);
         if (!state.sent[GLES_BLOCK_DRAW] || std::memcmp(&block, &state.draw, sizeof block) != 0) {
@@ -346,7 +355,15 @@ void flushForDraw(GlDevice& device)
             changed[GLES_BLOCK_PIXEL] = true;
         }
     }
-    const void* blocks[BLOCKS] = {&state.draw, &state.lighting, &state.pixel};
+    if (!state.sent[GLES_BLOCK_TEXTURES] || device.dirtyStages) {
+        GlesTexturesBlock block;
+        buildTexturesBlock(device, block);
+        if (!state.sent[GLES_BLOCK_TEXTURES] || std::memcmp(&block, &state.textures, sizeof block) != 0) {
+            state.textures = block;
+            changed[GLES_BLOCK_TEXTURES] = true;
+        }
+    }
+    const void* blocks[BLOCKS] = {&state.draw, &state.lighting, &state.pixel, &state.textures};
     sendBlocks(state, blocks, changed);
 
     for (int i = 0; i < state.key.stageCount; i++) {

@@ -190,8 +190,14 @@ std::string glesVertexShaderText(const GlesProgramKey& key, GlProfile profile)
             "    mat4 worldViewProjection;\n"
             "    mat4 worldView;\n"
             "    mat4 normalMatrix;\n"
-            "    mat4 textureMatrix[8];\n"
             "};\n";
+    bool transformed = false;
+    for (int i = 0; i < key.stageCount; i++)
+        transformed = transformed || key.stages[i].transform != 0;
+    if (transformed)
+        text += "layout(std140) uniform GlesTextures {\n"
+                "    mat4 textureMatrix[8];\n"
+                "};\n";
     if (key.lighting)
         text += "layout(std140) uniform GlesLighting {\n"
                 "    vec4 materialDiffuse;\n"
@@ -350,9 +356,9 @@ GLuint glesBuildProgram(const GlesProgramKey& key, GlProfile profile, std::strin
     GLuint program = glesLinkProgram(glesVertexShaderText(key, profile), glesFragmentShaderText(key, profile), log);
     if (program == 0)
         return 0;
-    const char* blocks[3] = {"GlesDraw", "GlesLighting", "GlesPixel"};
-    const int bindings[3] = {GLES_BLOCK_DRAW, GLES_BLOCK_LIGHTING, GLES_BLOCK_PIXEL};
-    for (int i = 0; i < 3; i++) {
+    const char* blocks[4] = {"GlesDraw", "GlesLighting", "GlesPixel", "GlesTextures"};
+    const int bindings[4] = {GLES_BLOCK_DRAW, GLES_BLOCK_LIGHTING, GLES_BLOCK_PIXEL, GLES_BLOCK_TEXTURES};
+    for (int i = 0; i < 4; i++) {
         GLuint index = glGetUniformBlockIndex(program, blocks[i]);
         if (index != GL_INVALID_INDEX)
             glUniformBlockBinding(program, index, static_cast<GLuint>(bindings[i]));

@@ -11,9 +11,10 @@
 // stages' colour and alpha operations, specular added after them, fog, the
 // alpha test by discard.
 //
-// Uniform blocks by how often they change: GlesDraw (binding 0: matrices),
-// GlesLighting (binding 1: material, ambient, lights), GlesPixel (binding 2:
-// fog, alpha reference). Vertex inputs at fixed locations: 0 position,
+// Uniform blocks by how often they change: GlesDraw (binding 0: position and
+// normal matrices), GlesLighting (binding 1: material, ambient, lights),
+// GlesPixel (binding 2: fog, alpha reference), GlesTextures (binding 3: the
+// stages' texture matrices). Vertex inputs at fixed locations: 0 position,
 // 1 normal, 2 colour (B, G, R, A bytes), 3 + stage its coordinates.
 //
 // Depends on: platform/gl_common/gl_common.h (OpenGL).
@@ -27,6 +28,7 @@
 constexpr int GLES_BLOCK_DRAW = 0;
 constexpr int GLES_BLOCK_LIGHTING = 1;
 constexpr int GLES_BLOCK_PIXEL = 2;
+constexpr int GLES_BLOCK_TEXTURES = 3;
 constexpr int GLES_ATTRIBUTE_POSITION = 0;
 constexpr int GLES_ATTRIBUTE_NORMAL = 1;
 constexpr int GLES_ATTRIBUTE_COLOR = 2;
