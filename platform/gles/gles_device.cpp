@@ -267,7 +267,7 @@ void buildPixelBlock(const GlDevice& device, GlesPixelBlock& block)
     block.fogParameters[1] = end;
     block.fogParameters[2] = glFloatBits(rs[D3DRS_FOGDENSITY]);
     block.fogParameters[3] = end != start ? 1.0f / (end - start) : 0.0f;
-    block.alphaReference[0] = static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF) / 255.0f;
+    block.alphaReference[0] = static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF);
 }
 
 // Sends the blocks whose contents changed, each to a fresh range of the

@@ -145,16 +145,20 @@ std::string operation(DWORD op, DWORD arg1, DWORD arg2, bool alpha)
     }
 }
 
+// The test compares whole 8-bit levels: alpha8 is the fragment's alpha
+// rounded to 0..255 and the reference is the render state's byte, so a
+// texel of 0x80 equals a reference of 0x80 whatever float the sampler and
+// the division on the processor make of them.
 const char* comparison(int function)
 {
     switch (function) {
     case D3DCMP_NEVER: return "false";
-    case D3DCMP_LESS: return "current.a < alphaReference.x";
-    case D3DCMP_EQUAL: return "current.a == alphaReference.x";
-    case D3DCMP_LESSEQUAL: return "current.a <= alphaReference.x";
-    case D3DCMP_GREATER: return "current.a > alphaReference.x";
-    case D3DCMP_NOTEQUAL: return "current.a != alphaReference.x";
-    case D3DCMP_GREATEREQUAL: return "current.a >= alphaReference.x";
+    case D3DCMP_LESS: return "alpha8 < alphaReference.x";
+    case D3DCMP_EQUAL: return "alpha8 == alphaReference.x";
+    case D3DCMP_LESSEQUAL: return "alpha8 <= alphaReference.x";
+    case D3DCMP_GREATER: return "alpha8 > alphaReference.x";
+    case D3DCMP_NOTEQUAL: return "alpha8 != alphaReference.x";
+    case D3DCMP_GREATEREQUAL: return "alpha8 >= alphaReference.x";
     default: return "true";
     }
 }
@@ -316,8 +320,10 @@ std::string glesFragmentShaderText(const GlesProgramKey& key, GlProfile profile)
             text += "    float fog = (fogParameters.y - vFogDistance) * fogParameters.w;\n";
         text += "    current.rgb = mix(fogColor.rgb, current.rgb, clamp(fog, 0.0, 1.0));\n";
     }
-    if (key.alphaFunc)
+    if (key.alphaFunc) {
+        text += "    float alpha8 = floor(clamp(current.a, 0.0, 1.0) * 255.0 + 0.5);\n";
         add(text, "    if (!(%s))\n        discard;\n", comparison(key.alphaFunc));
+    }
     text += "    fragmentColor = current;\n"
             "}\n";
     return text;
