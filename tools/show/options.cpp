@@ -119,14 +119,20 @@ ShowCommand parseShowOptions(int argc, const char* const* argv, ShowOptions* opt
 
 const char* showUsage()
 {
-    return "usage: gfxcore [--window | --fullscreen] [--start SECONDS] [--renderer gl|es|core]\n"
-           "               [--help] [--version]\n"
-           "  --window          play in a 640x480 window\n"
-           "  --fullscreen      play full screen, the picture scaled to fit (the default)\n"
-           "  --start SECONDS   begin the show this far in (0 to below 165), music included\n"
-           "  --renderer NAME   draw with the gl (default), es or core device\n"
-           "  --help            print this text and exit\n"
-           "  --version         print the version and exit\n"
-           "Escape or closing the window ends the show; the space bar writes the show time\n"
-           "into spaceTimes.log. Exit status: 0 normal end, 1 error, 2 bad command line.\n";
+    // The default display is the build's (GFXCORE_FULLSCREEN), so say which.
+    const bool fullscreenDefault = getDisplaySettings().fullscreen;
+    static char usage[1024];
+    std::snprintf(usage, sizeof(usage),
+                  "usage: gfxcore [--window | --fullscreen] [--start SECONDS] [--renderer gl|es|core]\n"
+                  "               [--help] [--version]\n"
+                  "  --window          play in a 640x480 window%s\n"
+                  "  --fullscreen      play full screen, the picture scaled to fit%s\n"
+                  "  --start SECONDS   begin the show this far in (0 to below 165), music included\n"
+                  "  --renderer NAME   draw with the gl (default), es or core device\n"
+                  "  --help            print this text and exit\n"
+                  "  --version         print the version and exit\n"
+                  "Escape or closing the window ends the show; the space bar writes the show time\n"
+                  "into spaceTimes.log. Exit status: 0 normal end, 1 error, 2 bad command line.\n",
+                  fullscreenDefault ? "" : " (the default)", fullscreenDefault ? " (the default)" : "");
+    return usage;
 }
