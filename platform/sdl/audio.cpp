@@ -231,6 +231,24 @@ struct FrameHeader {
     bool padded;
 };
 
+// Bytes of a frame with its header at `bitRate` bits per second.
+int frameLength(const FrameHeader& header, int bitRate)
+{
+    int padding = header.padded ? 1 : 0;
+    if (header.layer == 1)
+        return (12 * bitRate / header.rate + padding) * 4;
+    if (header.layer == 3 && header.version != 3)
+        return 72 * bitRate / header.rate + padding;
+    return 144 * bitRate / header.rate + padding;
+}
+
+// Free format allows bit rates up to twice the table's highest.
+std::size_t largestFreeFormatLength(const FrameHeader& header)
+{
+    int highest = BIT_RATES[header.version == 3 ? 0 : 1][header.layer - 1][14] * 1000;
+    return static_cast<std::size_t>(frameLength(header, 2 * highest)) + 4;
+}
+
 FrameHeader readFrameHeader(const unsigned char* bytes)
 {
     FrameHeader header{};
@@ -246,15 +264,7 @@ FrameHeader readFrameHeader(const unsigned char* bytes)
     header.rate = SAMPLE_RATES[header.version][rateIndex];
     header.padded = ((bytes[2] >> 1) & 1) != 0;
     int bitRate = BIT_RATES[header.version == 3 ? 0 : 1][header.layer - 1][bitRateIndex] * 1000;
-    int padding = header.padded ? 1 : 0;
-    if (bitRate == 0)
-        header.length = 0;
-    else if (header.layer == 1)
-        header.length = (12 * bitRate / header.rate + padding) * 4;
-    else if (header.layer == 3 && header.version != 3)
-        header.length = 72 * bitRate / header.rate + padding;
-    else
-        header.length = 144 * bitRate / header.rate + padding;
+    header.length = bitRate == 0 ? 0 : frameLength(header, bitRate);
     header.valid = true;
     return header;
 }
@@ -282,6 +292,13 @@ bool framesFollow(const unsigned char* bytes, std::size_t at, std::size_t size, 
     FrameHeader first = readFrameHeader(bytes + at);
     if (!first.valid)
         return false;
+    // Free-format frames are told by the next header alone, which noise
+    // offers often enough within the search: their lengths must be possible
+    // and agree (a padding slot apart at most, 4 bytes in Layer I), and only
+    // the file's last frame may go without a next header, after two frames
+    // whose lengths agreed.
+    constexpr std::size_t PADDING_SLACK = 4;
+    std::size_t freeLength = 0;
     int count = 0;
     while (count < FRAMES_REQUIRED) {
         if (at + 4 > size)
@@ -290,10 +307,19 @@ bool framesFollow(const unsigned char* bytes, std::size_t at, std::size_t size, 
         if (!sameStream(first, header))
             return false;
         count++;
-        std::size_t length = header.length != 0 ? static_cast<std::size_t>(header.length)
-                                                 : freeFormatLength(bytes, at, size, header);
+        if (header.length != 0) {
+            at += static_cast<std::size_t>(header.length);
+            continue;
+        }
+        std::size_t length = freeFormatLength(bytes, at, size, header);
         if (length == 0)
-            return wholeFile && count >= FRAMES_REQUIRED_AT_END;
+            return wholeFile && count > FRAMES_REQUIRED_AT_END && at + freeLength + PADDING_SLACK >= size;
+        if (length > largestFreeFormatLength(header))
+            return false;
+        if (freeLength == 0)
+            freeLength = length;
+        else if (length + PADDING_SLACK < freeLength || length > freeLength + PADDING_SLACK)
+            return false;
         at += length;
     }
     return true;
