@@ -360,6 +360,17 @@ protected:
 
     // The full-screen picture: 640x480 scaled to 1280x960 between black
     // bars of 32 rows, and busy enough at this moment not to be mostly black.
+    // The window lies over the whole screen and shows the picture scaled.
+    void expectCoversScreen(Window window)
+    {
+        Box box = screenBox(display, window);
+        EXPECT_EQ(box.x, 0);
+        EXPECT_EQ(box.y, 0);
+        EXPECT_EQ(box.width, SCREEN_WIDTH);
+        EXPECT_EQ(box.height, SCREEN_HEIGHT);
+        expectScaledPicture();
+    }
+
     void expectScaledPicture()
     {
         // The first frames at full size may be slow on a loaded machine:
@@ -393,12 +404,7 @@ TEST_F(Desktop, FullScreenWithoutWindowManagerFillsTheScreen)
     waitForShow(nullptr, nullptr);
     Window window = waitForWindow();
     ASSERT_NE(window, 0u);
-    Box box = screenBox(display, window);
-    EXPECT_EQ(box.x, 0);
-    EXPECT_EQ(box.y, 0);
-    EXPECT_EQ(box.width, SCREEN_WIDTH);
-    EXPECT_EQ(box.height, SCREEN_HEIGHT);
-    expectScaledPicture();
+    expectCoversScreen(window);
     xdotool("key Escape");
     expectNormalEnd(30.0);
 }
@@ -421,12 +427,7 @@ TEST_F(Desktop, FullScreenCoversTheScreenUnderAManagerThatIgnoresTheRequest)
     Window window = waitForWindow();
     ASSERT_NE(window, 0u);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    Box box = screenBox(display, window);
-    EXPECT_EQ(box.x, 0);
-    EXPECT_EQ(box.y, 0);
-    EXPECT_EQ(box.width, SCREEN_WIDTH);
-    EXPECT_EQ(box.height, SCREEN_HEIGHT);
-    expectScaledPicture();
+    expectCoversScreen(window);
     xdotool("key Escape");
     expectNormalEnd(30.0);
 }

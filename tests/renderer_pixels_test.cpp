@@ -42,6 +42,17 @@ protected:
         device->SetRenderState(D3DRS_AMBIENT, 0);
         device->SetMaterial(&material);
     }
+
+    // Light 0: directional, travelling away from the viewer along +z, grey.
+    void lightAlongView(float diffuse)
+    {
+        D3DLIGHT8 light{};
+        light.Type = D3DLIGHT_DIRECTIONAL;
+        light.Diffuse = {diffuse, diffuse, diffuse, 1};
+        light.Direction = {0, 0, 1};
+        device->SetLight(0, &light);
+        device->LightEnable(0, TRUE);
+    }
 };
 
 INSTANTIATE_TEST_SUITE_P(Renderers, RendererPixels, ::testing::Values(Renderer::gl, Renderer::es, Renderer::core),
@@ -138,12 +149,7 @@ TEST_P(RendererPixels, SecondStageReadsItsOwnCoordinatesAndLitColourFeedsStageZe
     // Lit: a half-bright light on a white vertex, times the texture.
     D3DMATERIAL8 material{};
     useLighting(material);
-    D3DLIGHT8 light{};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {0.5f, 0.5f, 0.5f, 1};
-    light.Direction = {0, 0, 1};
-    device->SetLight(0, &light);
-    device->LightEnable(0, TRUE);
+    lightAlongView(0.5f);
     device->SetTexture(0, first);
     VertexPNCT lit[6];
     const float l = ndcX(480), r = 1;
@@ -289,12 +295,7 @@ TEST_P(RendererPixels, LightingNormalisesNormalsOnlyWhenAsked)
 {
     D3DMATERIAL8 material{};
     useLighting(material);
-    D3DLIGHT8 light{};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 1, 1, 1};
-    light.Direction = {0, 0, 1};
-    device->SetLight(0, &light);
-    device->LightEnable(0, TRUE);
+    lightAlongView(1);
     D3DMATRIX scaled = identity();
     scaled.m[0][0] = scaled.m[1][1] = scaled.m[2][2] = 2;
     const D3DMATRIX plain = identity();
@@ -491,12 +492,7 @@ TEST_P(RendererPixels, FlatShadingTakesTheFirstVertexOfEachTriangle)
     // turn away; the second triangle the other way round.
     D3DMATERIAL8 material{};
     useLighting(material);
-    D3DLIGHT8 light{};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 1, 1, 1};
-    light.Direction = {0, 0, 1};
-    device->SetLight(0, &light);
-    device->LightEnable(0, TRUE);
+    lightAlongView(1);
     const float lt = ndcY(260), lb = ndcY(460);
     const VertexPNC lit[6] = {{tl, lt, 0.5f, 0, 0, -1, 0xFFFFFFFF}, {tr, lt, 0.5f, 0, 0, 1, 0xFFFFFFFF},
                               {tl, lb, 0.5f, 0, 0, 1, 0xFFFFFFFF},  {tr, lt, 0.5f, 0, 0, 1, 0xFFFFFFFF},

@@ -135,6 +135,21 @@ Bytes png(const Picture& p, int colorType, int depth = 8)
     return out;
 }
 
+// A copy of a PNG whose header promises side x side pixels, with the
+// header's CRC made right again so only the size is wrong.
+Bytes pngOfSide(Bytes file, std::uint32_t side)
+{
+    const BYTE big[4] = {static_cast<BYTE>(side >> 24), static_cast<BYTE>(side >> 16), static_cast<BYTE>(side >> 8),
+                         static_cast<BYTE>(side)};
+    std::memcpy(file.data() + 16, big, 4);
+    std::memcpy(file.data() + 20, big, 4);
+    uLong crc = crc32(0, file.data() + 12, 17);
+    const BYTE crcBytes[4] = {static_cast<BYTE>(crc >> 24), static_cast<BYTE>(crc >> 16), static_cast<BYTE>(crc >> 8),
+                              static_cast<BYTE>(crc)};
+    std::memcpy(file.data() + 29, crcBytes, 4);
+    return file;
+}
+
 Bytes jpeg(const Picture& p, bool grey)
 {
     jpeg_compress_struct info;
@@ -601,14 +616,7 @@ TEST_F(TextureFileTest, BadFilesFailWithoutATexture)
     badCrc[20] ^= 0x01; // inside IHDR, its CRC no longer matches
     bad.push_back({"crc.png", badCrc});
     // A valid IHDR (with its CRC) promising an absurd size.
-    Bytes huge = goodPng;
-    const BYTE wide[4] = {0x00, 0x10, 0x00, 0x00};
-    std::memcpy(huge.data() + 16, wide, 4);
-    std::memcpy(huge.data() + 20, wide, 4);
-    uLong crc = crc32(0, huge.data() + 12, 17);
-    const BYTE crcBytes[4] = {static_cast<BYTE>(crc >> 24), static_cast<BYTE>(crc >> 16), static_cast<BYTE>(crc >> 8),
-                              static_cast<BYTE>(crc)};
-    std::memcpy(huge.data() + 29, crcBytes, 4);
+    Bytes huge = pngOfSide(goodPng, 0x100000);
     bad.push_back({"huge.png", huge});
     bad.push_back({"cut.tga", Bytes(goodTga.begin(), goodTga.end() - 1)});
     bad.push_back({"cutrle.tga", Bytes(goodRle.begin(), goodRle.end() - 3)});
@@ -1073,14 +1081,7 @@ TEST_F(TextureFileTest, HugePngsLoadReducedAndAbsurdOnesFail)
     EXPECT_EQ(image.pixels[266] & 0xFF, (10u * 200 + 5 * 30 + 7) / 15);
 
     // 20000 x 20000 is refused.
-    Bytes absurd = file;
-    const BYTE side[4] = {0x00, 0x00, 0x4E, 0x20};
-    std::memcpy(absurd.data() + 16, side, 4);
-    std::memcpy(absurd.data() + 20, side, 4);
-    uLong crc = crc32(0, absurd.data() + 12, 17);
-    const BYTE crcBytes[4] = {static_cast<BYTE>(crc >> 24), static_cast<BYTE>(crc >> 16), static_cast<BYTE>(crc >> 8),
-                              static_cast<BYTE>(crc)};
-    std::memcpy(absurd.data() + 29, crcBytes, 4);
+    Bytes absurd = pngOfSide(file, 20000);
     EXPECT_FALSE(decodeImageMemory(absurd.data(), absurd.size(), &image, 512, 256));
 }
 

@@ -274,6 +274,19 @@ void buildPixelBlock(const GlDevice& device, GlesPixelBlock& block)
 // ring (mapped unsynchronised: draws still queued read older ranges, so
 // nothing waits for them). A full ring gets new storage, and then every
 // block is sent again, since the old ranges went with the old storage.
+// Rebuilds one block from the device's state; it is sent only when it was
+// never sent or its contents differ from what was sent last.
+template <typename Block, typename Builder>
+void refreshBlock(GlPipelineState& state, int index, GlDevice& device, Builder build, Block& sent, bool changed[BLOCKS])
+{
+    Block block;
+    build(device, block);
+    if (!state.sent[index] || std::memcmp(&block, &sent, sizeof block) != 0) {
+        sent = block;
+        changed[index] = true;
+    }
+}
+
 void sendBlocks(GlPipelineState& state, const void* const blocks[BLOCKS], bool changed[BLOCKS])
 {
     auto aligned = [&](GLintptr at) { return (at + state.alignment - 1) / state.alignment * state.alignment; };
@@ -331,38 +344,14 @@ void flushForDraw(GlDevice& device)
     glesCacheProgram(state.program);
 
     bool changed[BLOCKS] = {};
-    if (!state.sent[GLES_BLOCK_DRAW] || device.dirtyTransforms || device.dirtyTarget) {
-        GlesDrawBlock block;
-        buildDrawBlock(device, block);
-        if (!state.sent[GLES_BLOCK_DRAW] || std::memcmp(&block, &state.draw, sizeof block) != 0) {
-            state.draw = block;
-            changed[GLES_BLOCK_DRAW] = true;
-        }
-    }
-    if (!state.sent[GLES_BLOCK_LIGHTING] || device.dirtyMaterial || device.dirtyLights || device.dirtyRenderStates) {
-        GlesLightingBlock block;
-        buildLightingBlock(device, block);
-        if (!state.sent[GLES_BLOCK_LIGHTING] || std::memcmp(&block, &state.lighting, sizeof block) != 0) {
-            state.lighting = block;
-            changed[GLES_BLOCK_LIGHTING] = true;
-        }
-    }
-    if (!state.sent[GLES_BLOCK_PIXEL] || device.dirtyRenderStates) {
-        GlesPixelBlock block;
-        buildPixelBlock(device, block);
-        if (!state.sent[GLES_BLOCK_PIXEL] || std::memcmp(&block, &state.pixel, sizeof block) != 0) {
-            state.pixel = block;
-            changed[GLES_BLOCK_PIXEL] = true;
-        }
-    }
-    if (!state.sent[GLES_BLOCK_TEXTURES] || device.dirtyStages) {
-        GlesTexturesBlock block;
-        buildTexturesBlock(device, block);
-        if (!state.sent[GLES_BLOCK_TEXTURES] || std::memcmp(&block, &state.textures, sizeof block) != 0) {
-            state.textures = block;
-            changed[GLES_BLOCK_TEXTURES] = true;
-        }
-    }
+    if (!state.sent[GLES_BLOCK_DRAW] || device.dirtyTransforms || device.dirtyTarget)
+        refreshBlock(state, GLES_BLOCK_DRAW, device, buildDrawBlock, state.draw, changed);
+    if (!state.sent[GLES_BLOCK_LIGHTING] || device.dirtyMaterial || device.dirtyLights || device.dirtyRenderStates)
+        refreshBlock(state, GLES_BLOCK_LIGHTING, device, buildLightingBlock, state.lighting, changed);
+    if (!state.sent[GLES_BLOCK_PIXEL] || device.dirtyRenderStates)
+        refreshBlock(state, GLES_BLOCK_PIXEL, device, buildPixelBlock, state.pixel, changed);
+    if (!state.sent[GLES_BLOCK_TEXTURES] || device.dirtyStages)
+        refreshBlock(state, GLES_BLOCK_TEXTURES, device, buildTexturesBlock, state.textures, changed);
     const void* blocks[BLOCKS] = {&state.draw, &state.lighting, &state.pixel, &state.textures};
     sendBlocks(state, blocks, changed);
 
