@@ -20,15 +20,15 @@ BYTE randomTable[RANDOM_TABLE_SIZE];
 IDirect3DTexture8* noiseTexture = nullptr;
 IDirect3DTexture8* progressTexture = nullptr;
 
+const PrecalcStep SCENE_PRECALC_STEPS[LOAD_STEP_COUNT] = {
+    precalcMetaballs, precalcModelEchoes, precalcWaveWhirl,   precalcCityClips,
+    precalcCubeField, precalcKnotSprites, precalcVideoPanel, precalcBranchSculpture,
+};
+
 namespace {
 
 // The window whose queue the progress screen drains.
 HWND progressWindow = nullptr;
-
-constexpr PrecalcStep SCENE_PRECALC_STEPS[LOAD_STEP_COUNT] = {
-    precalcMetaballs, precalcModelEchoes, precalcWaveWhirl,   precalcCityClips,
-    precalcCubeField, precalcKnotSprites, precalcVideoPanel, precalcBranchSculpture,
-};
 
 void writeLogLine(const char* text)
 {
@@ -66,7 +66,7 @@ void showProgress(int step)
     dglSwapBuffers();
 }
 
-void runLoadSequence(HWND window, const PrecalcStep steps[LOAD_STEP_COUNT], MusicStart musicStart)
+void beginLoadSequence(HWND window)
 {
     loadingLog = createFile("pimplog");
     writeLogLine("kernel->direct3d8 device + dgl renderer + random resource managers ready\r\n");
@@ -87,12 +87,22 @@ void runLoadSequence(HWND window, const PrecalcStep steps[LOAD_STEP_COUNT], Musi
     writeLogLine("initialized progress stuff\r\nloading datafiles/precalcing..\r\n");
 
     showProgress(0);
-    for (int step = 0; step < LOAD_STEP_COUNT; ++step) {
-        steps[step]();
-        showProgress(step + 1);
-    }
+}
 
-    musicStart(window);
+void runLoadStep(const PrecalcStep steps[LOAD_STEP_COUNT], int step)
+{
+    steps[step]();
+    showProgress(step + 1);
+}
+
+void finishLoadSequence(HWND window, MusicStart musicStart) { musicStart(window); }
+
+void runLoadSequence(HWND window, const PrecalcStep steps[LOAD_STEP_COUNT], MusicStart musicStart)
+{
+    beginLoadSequence(window);
+    for (int step = 0; step < LOAD_STEP_COUNT; ++step)
+        runLoadStep(steps, step);
+    finishLoadSequence(window, musicStart);
 }
 
 void loadAndPrecalc(HWND window) { runLoadSequence(window, SCENE_PRECALC_STEPS, startMusic); }

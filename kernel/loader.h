@@ -33,5 +33,17 @@ using MusicStart = void (*)(HWND window);
 constexpr int LOAD_STEP_COUNT = 8;
 void runLoadSequence(HWND window, const PrecalcStep steps[LOAD_STEP_COUNT], MusicStart musicStart);
 
+// The eight scenes' precalculations in load order.
+extern const PrecalcStep SCENE_PRECALC_STEPS[LOAD_STEP_COUNT];
+
+// The same sequence in pieces, for a driver that must return to its caller
+// between them (a browser draws the page only between its frame callbacks):
+// beginLoadSequence up to and including progress frame 0, runLoadStep for
+// step 0..7 (the step, then its progress frame), finishLoadSequence starts the
+// music. runLoadSequence is exactly these calls in order.
+void beginLoadSequence(HWND window);
+void runLoadStep(const PrecalcStep steps[LOAD_STEP_COUNT], int step);
+void finishLoadSequence(HWND window, MusicStart musicStart);
+
 // The bar width of a progress step: 185 at step 0, 28 more per step.
 int progressBarWidth(int step);
