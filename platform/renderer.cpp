@@ -14,6 +14,15 @@ struct RendererEntry {
     Direct3DCreate8Function create;
 };
 
+// A browser offers WebGL 2, which is OpenGL ES 3.0: the shader device on
+// its es context is the only one built there.
+#ifdef __EMSCRIPTEN__
+constexpr RendererEntry kRenderers[] = {
+    {Renderer::es, "es", glesDirect3DCreate8},
+};
+
+Renderer chosenRenderer = Renderer::es;
+#else
 constexpr RendererEntry kRenderers[] = {
     {Renderer::gl, "gl", glDirect3DCreate8},
     {Renderer::es, "es", glesDirect3DCreate8},
@@ -21,6 +30,7 @@ constexpr RendererEntry kRenderers[] = {
 };
 
 Renderer chosenRenderer = Renderer::gl;
+#endif
 
 } // namespace
 
@@ -43,7 +53,7 @@ const char* rendererName(Renderer renderer)
         if (entry.renderer == renderer)
             return entry.name;
     }
-    return "gl";
+    return kRenderers[0].name;
 }
 
 void selectRenderer(Renderer renderer)

@@ -2,13 +2,18 @@
 // On an X server a little Xlib besides SDL: whether the window manager can
 // make a window full screen, and X errors about a window that another
 // program destroyed, which would otherwise end the process.
+// The browser build has no X server (its window is the page's canvas) and
+// shows its message box in the page (platform/web).
 // Depends on: SDL2 (video, events, message box, window-system info), Xlib.
 #include "platform/window.h"
 #include "platform/sdl/window_sdl.h"
 
+#ifndef __EMSCRIPTEN__
+#define GFXCORE_WINDOW_X11 1
 #include <SDL2/SDL_syswm.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,8 +52,10 @@ PlatformWindow windows[MAX_WINDOWS];
 MSG queue[MAX_QUEUED];
 int queueCount = 0;
 SDL_Cursor* busyCursorShape = nullptr;
+#ifdef GFXCORE_WINDOW_X11
 XErrorHandler previousX11ErrorHandler = nullptr;
 bool x11ErrorHandlerInstalled = false;
+#endif
 
 // The arrow with the small hourglass: 'X' outline, '.' fill, ' ' clear.
 // The X cursor font has only a watch, and cursor themes are not on every
@@ -110,6 +117,7 @@ bool driverAskedFor(const char* name)
     return false;
 }
 
+#ifdef GFXCORE_WINDOW_X11
 // Errors about one of our X windows after it was destroyed by someone else
 // (BadWindow, BadDrawable, GLXBadDrawable from the present) mark it lost and
 // are dropped; the show then leaves through its release path. Every other
@@ -126,6 +134,7 @@ int x11ErrorHandler(Display* display, XErrorEvent* error)
     }
     return previousX11ErrorHandler != nullptr ? previousX11ErrorHandler(display, error) : 0;
 }
+#endif
 
 bool videoReady()
 {
@@ -142,14 +151,17 @@ bool videoReady()
             return false;
         }
     }
+#ifdef GFXCORE_WINDOW_X11
     if (driverIs("x11") && !x11ErrorHandlerInstalled) {
         previousX11ErrorHandler = XSetErrorHandler(x11ErrorHandler);
         x11ErrorHandlerInstalled = true;
         SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
     }
+#endif
     return true;
 }
 
+#ifdef GFXCORE_WINDOW_X11
 // Whether a window manager that follows the freedesktop.org hints runs and
 // can make a window full screen. Without one (a bare X server) nobody grows
 // the window; a manager that ignores the request (twm) would leave it
@@ -201,6 +213,10 @@ unsigned long x11WindowId(SDL_Window* sdl)
         return 0;
     return info.info.x11.window;
 }
+#else
+bool x11ManagerDoesFullscreen() { return false; }
+unsigned long x11WindowId(SDL_Window*) { return 0; }
+#endif
 
 SDL_Cursor* makeBusyCursor()
 {
@@ -289,6 +305,7 @@ void translate(const SDL_Event& event)
         if (event.window.event == SDL_WINDOWEVENT_CLOSE)
             enqueue(windowForSdlId(event.window.windowID), WM_CLOSE, 0, 0);
         break;
+#ifdef GFXCORE_WINDOW_X11
     case SDL_SYSWMEVENT:
         if (event.syswm.msg != nullptr && event.syswm.msg->subsystem == SDL_SYSWM_X11 &&
             event.syswm.msg->msg.x11.event.type == DestroyNotify) {
@@ -298,6 +315,7 @@ void translate(const SDL_Event& event)
                     window.lost = true;
         }
         break;
+#endif
     case SDL_KEYDOWN: {
         HWND window = windowForSdlId(event.key.windowID);
         if (window == nullptr)
@@ -336,6 +354,7 @@ void pumpSdlEvents()
     }
 }
 
+#ifndef __EMSCRIPTEN__
 bool realDisplay()
 {
     const char* driver = SDL_WasInit(SDL_INIT_VIDEO) != 0 ? SDL_GetCurrentVideoDriver() : nullptr;
@@ -348,6 +367,7 @@ bool realDisplay()
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 != nullptr && x11[0] != 0) || (wayland != nullptr && wayland[0] != 0);
 }
+#endif
 
 HWND createWindow(WindowProcedure procedure, bool busyCursor, const char* title, int width, int height,
                   bool fullscreen, bool hidden)
@@ -535,6 +555,7 @@ bool platformPostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 
 LRESULT platformDefWindowProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
+#ifndef __EMSCRIPTEN__
 void platformMessageBox(const char* caption, const char* text)
 {
     std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", text != nullptr ? text : "");
@@ -542,3 +563,4 @@ void platformMessageBox(const char* caption, const char* text)
     if (realDisplay())
         SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, caption, text, nullptr);
 }
+#endif
