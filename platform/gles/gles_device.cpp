@@ -6,6 +6,7 @@
 #include "platform/gles/gles_program.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
