@@ -191,6 +191,7 @@ int main()
     std::string error;
     if (!parseWebQuery(webPageQuery(), run.options, error)) {
         webPageShowMessage("gfxcore", error.c_str());
+        webPageSetStage(WebStage::ended);
         return 1;
     }
     platformSetBeforeExit(onExit);

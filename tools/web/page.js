@@ -57,10 +57,6 @@ function gfxcoreShowMessage(caption, text) {
   byId('message').hidden = false;
   byId('end').hidden = true;
   byId('status').hidden = true;
-  if (gfxcorePage.test) {
-    gfxcorePage.report = gfxcorePage.report || {};
-    gfxcorePage.report.message = caption + ': ' + text;
-  }
 }
 
 function gfxcoreSendFile(path, name) {
@@ -70,15 +66,16 @@ function gfxcoreSendFile(path, name) {
 }
 
 function gfxcoreSetReport(json) {
-  const message = gfxcorePage.report && gfxcorePage.report.message;
   gfxcorePage.report = JSON.parse(json);
-  if (message)
-    gfxcorePage.report.message = message;
 }
 
-// Test modes: the report goes last, once every frame has arrived.
+// Test modes: the report goes last, once every frame has arrived. It says
+// what the page shows: the message box's text and whether the end screen is up.
 function gfxcoreSendReport() {
   const report = Object.assign({}, gfxcorePage.report || {});
+  report.shownMessage = byId('message').hidden ? '' :
+    byId('message-caption').textContent + ': ' + byId('message-text').textContent;
+  report.endScreen = !byId('end').hidden;
   Promise.allSettled(gfxcorePage.uploads).then(() =>
     fetch('result/report.json', { method: 'POST', body: JSON.stringify(report) }));
 }

@@ -48,6 +48,7 @@ bool parseWebQuery(const std::string& query, WebOptions& options, std::string& e
 {
     WebOptions parsed;
     std::string test, fps, at;
+    bool testAsked = false;
     std::size_t start = 0;
     while (start < query.size()) {
         std::size_t end = query.find('&', start);
@@ -57,15 +58,17 @@ bool parseWebQuery(const std::string& query, WebOptions& options, std::string& e
         std::size_t equals = pair.find('=');
         std::string key = pair.substr(0, equals);
         std::string value = equals == std::string::npos ? "" : pair.substr(equals + 1);
-        if (key == "test")
+        if (key == "test") {
             test = value;
+            testAsked = true;
+        }
         else if (key == "fps")
             fps = value;
         else if (key == "at")
             at = value;
         start = end + 1;
     }
-    if (test.empty()) {
+    if (!testAsked) {
         options = parsed;
         return true;
     }
