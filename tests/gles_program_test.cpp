@@ -235,4 +235,73 @@ TEST_P(GlesProgramTest, FlatShadingColoursEveryPrimitiveFromItsFirstVertex)
     indices->Release();
 }
 
+// Flat shading reads only the provoking vertex's colours, so unlit draws of
+// one colour go to GL as they come: nothing is turned or copied, and they
+// still draw in their colour. Lit draws of one colour are still turned, since
+// each vertex's normal lights it differently.
+TEST_P(GlesProgramTest, FlatDrawsOfOneUnlitColourAreNotTurned)
+{
+    const DWORD green = 0xFF00FF00;
+    device->SetRenderState(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+    device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    device->SetVertexShader(FVF_PC);
+    auto at = [](float x, float y, DWORD color) { return VertexPC{ndcX(x), ndcY(y), 0.5f, color}; };
+    IDirect3DVertexBuffer8* vertices = nullptr;
+    IDirect3DIndexBuffer8* indices = nullptr;
+    ASSERT_EQ(device->CreateVertexBuffer(sizeof(VertexPC) * 6, 0, FVF_PC, D3DPOOL_MANAGED, &vertices), S_OK);
+    ASSERT_EQ(device->CreateIndexBuffer(16, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &indices), S_OK);
+    BYTE* bytes = nullptr;
+    VertexPC square[6] = {at(10, 10, green), at(90, 10, green),  at(90, 90, green),
+                          at(10, 90, green), at(10, 120, green), at(390, 120, green)};
+    ASSERT_EQ(vertices->Lock(0, 0, &bytes, 0), S_OK);
+    std::memcpy(bytes, square, sizeof square);
+    vertices->Unlock();
+    const std::uint16_t order[8] = {0, 1, 2, 0, 2, 3, 4, 5};
+    ASSERT_EQ(indices->Lock(0, 0, &bytes, 0), S_OK);
+    std::memcpy(bytes, order, sizeof order);
+    indices->Unlock();
+    device->SetStreamSource(0, vertices, sizeof(VertexPC));
+    device->SetIndices(indices, 0);
+
+    // From the buffers as they are: no bytes go up (the first draw sends
+    // the uniform blocks).
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 6, 0, 2), S_OK);
+    std::uint32_t before = glDeviceCounters().uploadedBytes;
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 6, 0, 2), S_OK);
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_LINELIST, 0, 6, 6, 1), S_OK);
+    EXPECT_EQ(glDeviceCounters().uploadedBytes - before, 0u) << "a turned index list or a copy went up";
+    // A user-pointer fan goes up once, as it came, without an index list.
+    VertexPC fan[4] = {at(310, 10, green), at(390, 10, green), at(390, 90, green), at(310, 90, green)};
+    before = glDeviceCounters().uploadedBytes;
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 2, fan, sizeof(VertexPC)), S_OK);
+    EXPECT_EQ(glDeviceCounters().uploadedBytes - before, sizeof fan);
+
+    // Lit, one colour: the first vertex faces the light, the others face
+    // away, so the whole triangle is white only if its first vertex lights it.
+    device->SetRenderState(D3DRS_LIGHTING, TRUE);
+    D3DLIGHT8 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = D3DCOLORVALUE{1, 1, 1, 1};
+    light.Direction = D3DVECTOR{0, 0, 1};
+    device->SetLight(0, &light);
+    device->LightEnable(0, TRUE);
+    device->SetVertexShader(FVF_PNC);
+    auto lit = [](float x, float y, float nz) { return VertexPNC{ndcX(x), ndcY(y), 0.5f, 0, 0, nz, 0xFFFFFFFF}; };
+    VertexPNC triangle[3] = {lit(110, 110, -1), lit(190, 110, 1), lit(110, 190, 1)};
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, triangle, sizeof(VertexPNC)), S_OK);
+    VertexPNC line[2] = {lit(110, 200, -1), lit(390, 200, 1)};
+    ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_LINELIST, 1, line, sizeof(VertexPNC)), S_OK);
+
+    const Frame& f = present();
+    keepPng(f, (std::string("gles_flat_one_colour_") + rendererName(GetParam())).c_str());
+    EXPECT_TRUE(near(f.at(30, 50), 0, 255, 0));
+    EXPECT_TRUE(near(f.at(70, 30), 0, 255, 0));
+    EXPECT_TRUE(near(f.at(380, 120), 0, 255, 0));
+    EXPECT_TRUE(near(f.at(350, 50), 0, 255, 0));
+    EXPECT_TRUE(near(f.at(130, 130), 255, 255, 255));
+    EXPECT_TRUE(near(f.at(380, 200), 255, 255, 255));
+    vertices->Release();
+    indices->Release();
+}
+
 } // namespace

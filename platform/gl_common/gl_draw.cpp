@@ -429,10 +429,12 @@ D3DPRIMITIVETYPE turnForLastProvoking(D3DPRIMITIVETYPE type, UINT primitives, In
     }
 }
 
+// Unlit vertices of one colour look the same whichever vertex provokes, so
+// they are drawn as they come (drawOneColour is set for the draw first).
 bool turnsProvokingVertex(const GlDevice& device, D3DPRIMITIVETYPE type)
 {
     return device.profile == GlProfile::es && device.renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT &&
-           type != D3DPT_POINTLIST;
+           type != D3DPT_POINTLIST && !(device.renderStates[D3DRS_LIGHTING] == 0 && device.drawOneColour);
 }
 
 // Draws the turned list (device.turnedIndices) from the index stream; the
@@ -598,9 +600,9 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
         return D3DERR_INVALIDCALL;
     makeCurrent();
     const auto* bytes = static_cast<const std::uint8_t*>(vertices);
+    drawOneColour = glVerticesOneColour(bytes, count, stride, layout.diffuseOffset);
     bool flatLines = turnsProvokingVertex(*this, type) && isLine(type);
     UINT offset = flatLines ? 0 : streamVertices(*this, vertices, count * stride, stride);
-    drawOneColour = glVerticesOneColour(bytes, count, stride, layout.diffuseOffset);
     flushForDraw(*this);
     if (flatLines) {
         drawFlatLines(*this, type, primitiveCount, stride,
