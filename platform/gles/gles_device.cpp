@@ -309,12 +309,17 @@ void sendBlocks(GlPipelineState& state, const void* const blocks[BLOCKS], bool c
         if (!changed[i])
             continue;
         GLintptr at = aligned(state.ringUsed);
+#ifdef __EMSCRIPTEN__
+        // WebGL 2 maps no buffers: the block goes up as a copy.
+        glBufferSubData(GL_UNIFORM_BUFFER, at, BLOCK_SIZES[i], blocks[i]);
+#else
         void* to = glMapBufferRange(GL_UNIFORM_BUFFER, at, BLOCK_SIZES[i],
                                     GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
         if (to != nullptr) {
             std::memcpy(to, blocks[i], static_cast<size_t>(BLOCK_SIZES[i]));
             glUnmapBuffer(GL_UNIFORM_BUFFER);
         }
+#endif
         state.ringUsed = at + BLOCK_SIZES[i];
         state.sent[i] = true;
         glCounters.bufferUploads++;
