@@ -12,6 +12,9 @@ packages=(
   # Tests: a real X server and input, and files written by other programs.
   xvfb xdotool x11-utils x11-apps twm imagemagick
   ffmpeg lame libjpeg-turbo-progs assimp-utils
+  # The web build: the WebAssembly compiler (its libraries come from scripts/web-deps.sh) and the
+  # browser that tests it.
+  emscripten chromium python3
 )
 missing=()
 for p in "${packages[@]}"; do
