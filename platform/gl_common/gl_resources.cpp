@@ -40,6 +40,32 @@ bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlT
 
 namespace {
 
+// WebGL 2 has no texture swizzle: there the bytes go up already swapped
+// (red and blue) and with alpha one where the format ignores alpha.
+// Elsewhere they go up as they are and the texture swizzles when sampled.
+#ifdef __EMSCRIPTEN__
+constexpr bool SWIZZLE_ON_UPLOAD = true;
+#else
+constexpr bool SWIZZLE_ON_UPLOAD = false;
+#endif
+
+// The converted copy of the last upload; written only by uploadBytes.
+std::vector<std::uint8_t> swizzledBytes;
+
+const std::uint8_t* uploadBytes(const GlTextureFormat& format, const std::uint8_t* bytes, std::size_t count)
+{
+    if (!SWIZZLE_ON_UPLOAD || (!format.swapRedBlue && !format.alphaOne))
+        return bytes;
+    swizzledBytes.assign(bytes, bytes + count);
+    for (std::size_t i = 0; i + 3 < count; i += 4) {
+        if (format.swapRedBlue)
+            std::swap(swizzledBytes[i], swizzledBytes[i + 2]);
+        if (format.alphaOne)
+            swizzledBytes[i + 3] = 255;
+    }
+    return swizzledBytes.data();
+}
+
 // The current colour target is going away (the caller released its last
 // reference): drawing returns to the back buffer and its default depth.
 void returnToBackBuffer(GlDevice& device)
@@ -194,7 +220,8 @@ HRESULT GlTexture::UnlockRect(UINT levelIndex)
     glCacheBindTexture(glCache.activeUnit, name);
     owner->dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, lockRect.top, static_cast<GLsizei>(width), rows, glFormat.pixelFormat, glFormat.pixelType,
-                    pixels.data() + static_cast<size_t>(lockRect.top) * pitch);
+                    uploadBytes(glFormat, pixels.data() + static_cast<size_t>(lockRect.top) * pitch,
+                                static_cast<size_t>(rows) * pitch));
     glCounters.textureUploads++;
     glCounters.uploadedBytes += static_cast<std::uint32_t>(rows * pitch);
     return S_OK;
@@ -271,12 +298,13 @@ HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usag
     glCacheBindTexture(glCache.activeUnit, created->name);
     dirtyStages = true; // the unit's binding moved: the next draw binds the stage's texture again
     glTexImage2D(GL_TEXTURE_2D, 0, glFormat.internalFormat, level.glWidth, level.glHeight, 0, glFormat.pixelFormat,
-                 glFormat.pixelType, renderTarget ? nullptr : created->pixels.data());
-    if (glFormat.swapRedBlue) {
+                 glFormat.pixelType,
+                 renderTarget ? nullptr : uploadBytes(glFormat, created->pixels.data(), created->pixels.size()));
+    if (glFormat.swapRedBlue && !SWIZZLE_ON_UPLOAD) {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
     }
-    if (glFormat.alphaOne)
+    if (glFormat.alphaOne && !SWIZZLE_ON_UPLOAD)
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_A, GL_ONE);
     // One level: without these the texture would be incomplete.
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
