@@ -48,8 +48,12 @@ EM_JS(void, jsSetReport, (const char* json), {
 
 } // namespace
 
+// tools/web/library.js: keeps the JavaScript SDL's audio needs in the build.
+extern "C" void gfxcore_keep_audio_glue();
+
 void webStartFrameLoop(WebFrameCallback callback)
 {
+    gfxcore_keep_audio_glue();
     // 0 frames per second: the browser's own frame rate (requestAnimationFrame).
     emscripten_set_main_loop(callback, 0, false);
 }

@@ -41,21 +41,21 @@ set(GFXCORE_SITE_DIR ${CMAKE_BINARY_DIR}/site)
 add_executable(gfxcore-web tools/web/main.cpp tools/web/web_options.cpp tools/capture/capture.cpp)
 target_link_libraries(gfxcore-web PRIVATE gfxcore_core -L${GFXCORE_WEB_PREFIX}/lib ${WEB_LIBS_STATIC_LDFLAGS})
 target_compile_options(gfxcore-web PRIVATE ${GFXCORE_WEB_WARNINGS})
-# WebGL 2 only; glMapBufferRange (the shader device's uniform ring) exists
-# in WebGL only through the full ES 3 emulation. The data set is written
+# WebGL 2 only, without the emulation of ES 3 features WebGL lacks (client
+# arrays, buffer mapping): the shader device needs none there. The data set is written
 # into the in-memory file system by the page before main runs (FS from the
-# page). SDL's Web Audio backend calls back through dynCall and unlocks its
-# context with autoResumeAudioContext. No exit of the runtime: the page
+# page). tools/web/library.js keeps in what SDL's Web Audio backend calls
+# from its inline JavaScript. No exit of the runtime: the page
 # stays alive to show the end screen and offer the tap log.
 target_link_options(gfxcore-web PRIVATE
-  -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2 -sFULL_ES3=1
+  -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728 -sTOTAL_STACK=8388608
   -sFORCE_FILESYSTEM=1 -sENVIRONMENT=web
   "-sEXPORTED_RUNTIME_METHODS=['FS','addRunDependency','removeRunDependency']"
-  "-sDEFAULT_LIBRARY_FUNCS_TO_INCLUDE=['$dynCall','$autoResumeAudioContext']"
+  --js-library ${CMAKE_SOURCE_DIR}/tools/web/library.js
   -sEXIT_RUNTIME=0)
 set_target_properties(gfxcore-web PROPERTIES OUTPUT_NAME gfxcore SUFFIX .js
-  RUNTIME_OUTPUT_DIRECTORY ${GFXCORE_SITE_DIR})
+  RUNTIME_OUTPUT_DIRECTORY ${GFXCORE_SITE_DIR} LINK_DEPENDS ${CMAKE_SOURCE_DIR}/tools/web/library.js)
 
 # The page, and the data set as it is (no re-encoding) with the list the
 # page fetches it by.
