@@ -436,10 +436,12 @@ public:
     std::vector<std::uint32_t> turnedIndices;
     std::vector<std::uint8_t> flatLineVertices; // flat lines on OpenGL ES, see drawFlatLines
 
-    // Work queued in GL since it last waited for the rasteriser, and the
-    // pixel-state count at the last draw (see limitQueuedWork).
+    // Work queued in GL since the last batch was handed over, the
+    // pixel-state count at the last draw, and the fence of the batch handed
+    // over last that nothing has waited for yet (see limitQueuedWork).
     std::uint32_t queuedWork = 0;
     std::uint32_t pixelStateAtLastDraw = 0;
+    GLsync batchFence = nullptr;
 
     std::vector<std::uint8_t> readback;
 
@@ -493,6 +495,9 @@ public:
 // The state both pipelines set before a draw (gl_common/gl_draw.cpp): the
 // target, depth, blending, culling, dither, line width.
 void glFlushCommonForDraw(GlDevice& device);
+// Waits for the batch handed over last, if any, and lets its fence go
+// (gl_common/gl_draw.cpp).
+void glWaitForBatch(GlDevice& device);
 // The projection with the shift that puts pixel centres where the original
 // API has them, as GL loads it (16 floats, column-major = the row-major D3D matrix).
 void glShiftedProjection(const GlDevice& device, float out[16]);

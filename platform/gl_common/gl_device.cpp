@@ -505,6 +505,7 @@ void GlDevice::destroy()
             glDeleteTextures(1, &backBuffer.colorTexture);
         if (defaultDepth.renderbuffer != 0)
             glDeleteRenderbuffers(1, &defaultDepth.renderbuffer);
+        glWaitForBatch(*this);
         SDL_GL_MakeCurrent(window, nullptr);
         SDL_GL_DeleteContext(context);
         context = nullptr;
@@ -571,6 +572,7 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     // read-back can get the previous frame, and a timed frame is one the
     // driver has only queued. One frame in flight, ended here.
     glFinish();
+    glWaitForBatch(*this); // signalled by now: only its fence goes
     queuedWork = 0;
     pixelStateAtLastDraw = 0;
 

@@ -12,9 +12,10 @@
 // target is its top row, like a locked texture.
 //
 // Present returns when the frame is drawn, and a frame that queues much
-// work (many triangles, many changes of pixel state) waits for the driver
-// part way through: Mesa's software rasteriser holds the memory of all it
-// has queued, so unbounded queues would grow the process through the show.
+// work (many triangles, many changes of pixel state) is handed to the driver
+// in batches, each waiting for the one before: Mesa's software rasteriser
+// holds the memory of all it has queued, so unbounded queues would grow the
+// process through the show.
 //
 // Contract for drivers:
 // - glDeviceSetRenderScale before CreateDevice: the back buffer becomes
@@ -60,7 +61,7 @@ struct GlDeviceCounters {
     std::uint32_t primitives;     // primitives drawn
     std::uint32_t stateChanges;   // GL state calls (enables, functions, binds, matrices, lights, ...)
     std::uint32_t pixelStateChanges; // those of them that change what pixels go through
-    std::uint32_t waits;          // times a draw waited for the queued work to be drawn
+    std::uint32_t waits;          // batches handed over (each waits for the one before)
     std::uint32_t textureUploads; // glTexSubImage2D calls
     std::uint32_t bufferUploads;  // vertex/index buffer and streaming buffer uploads
     std::uint32_t uploadedBytes;  // bytes handed to GL by the uploads above
