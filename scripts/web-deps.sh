@@ -32,6 +32,15 @@ if [ "$mode" = build ] && [ -e "$stamp" ]; then
   echo "Web libraries ready in $prefix"
   exit 0
 fi
+# Two builds at once would delete each other's files: a second caller waits for the first and
+# then finds its stamp.
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
+if [ "$mode" = build ] && [ -e "$stamp" ]; then
+  echo "Web libraries ready in $prefix"
+  exit 0
+fi
 command -v emcc >/dev/null || die "emcc not found (scripts/install-deps.sh installs emscripten)"
 
 SUDO=""
@@ -243,13 +252,17 @@ build_ffmpeg() {
 run_timed() {
   local name=$1 version=$2 fn=$3 dir=$4 start=$SECONDS log=$cache/log/$1.log
   mkdir -p "$cache/log"
-  # In the background, so that errexit still holds inside the build function.
-  ("$fn" "$dir") >"$log" 2>&1 &
+  # In the background, so that errexit still holds inside the build function. The processor time
+  # is printed too: it tells what a machine of free cores takes when this one is shared.
+  (TIMEFORMAT='%U %S'; { time ("$fn" "$dir") >"$log" 2>&1; } 2>"$log.cpu") &
   if ! wait $!; then
     tail -n 30 "$log" >&2
     die "$name failed to build; the whole log is $log"
   fi
-  printf '%-14s %-22s %4d s\n' "$name" "$version" $((SECONDS - start))
+  local user system
+  read -r user system <"$log.cpu"
+  printf '%-14s %-22s %4d s  (processor %d s)\n' "$name" "$version" $((SECONDS - start)) \
+    $((${user%.*} + ${system%.*}))
 }
 
 # --- Check --------------------------------------------------------------------------------------
