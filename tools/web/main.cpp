@@ -49,6 +49,8 @@ struct WebRun {
     Stage stage = Stage::beginLoading;
     int loadStep = 0;
     double pageStartMs = 0.0;
+    double loadStartMs = 0.0;
+    double loadStepEndMs[LOAD_STEP_COUNT] = {};
     double loadedMs = 0.0;
     double firstShowFrameMs = 0.0;
     // Fixed-step modes: the virtual clock, the frame being drawn and the
@@ -85,6 +87,15 @@ std::string reportJson()
                   run.loadedMs - run.pageStartMs, run.firstShowFrameMs - run.pageStartMs,
                   static_cast<long long>(run.frame), run.savedFrames);
     std::string json = text;
+    json += ",\"loadStepsMs\":[";
+    double stepStart = run.loadStartMs;
+    for (int step = 0; step < LOAD_STEP_COUNT; ++step) {
+        double end = run.loadStepEndMs[step];
+        std::snprintf(text, sizeof text, "%s%.0f", step > 0 ? "," : "", end > 0.0 ? end - stepStart : 0.0);
+        json += text;
+        stepStart = end;
+    }
+    json += "]";
     if (run.options.mode == WebMode::fps) {
         json += ",\"fps\":[";
         for (int scene = 0; scene < TIMELINE_SCENE_COUNT; ++scene) {
@@ -155,11 +166,13 @@ void frameCallback()
 {
     switch (run.stage) {
     case Stage::beginLoading:
+        run.loadStartMs = webNowMs();
         beginLoadSequence(mainWindow);
         run.stage = Stage::loadStep;
         return;
     case Stage::loadStep:
-        runLoadStep(SCENE_PRECALC_STEPS, run.loadStep++);
+        runLoadStep(SCENE_PRECALC_STEPS, run.loadStep);
+        run.loadStepEndMs[run.loadStep++] = webNowMs();
         if (run.loadStep == LOAD_STEP_COUNT) {
             run.loadedMs = webNowMs();
             run.stage = Stage::waitForAudio;
