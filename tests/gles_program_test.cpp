@@ -1,8 +1,9 @@
 // The shader device's own parts, on its ES and core contexts: the contexts
 // are the ones asked for, every kind of state key generates a program that
 // builds, a broken program reports its log, programs are built once per key
-// and counted, and flat shading colours every kind of primitive from its
-// first vertex (which OpenGL ES gets only by turning the primitives).
+// and counted, flat shading colours every kind of primitive from its first
+// vertex (which OpenGL ES gets only by turning the primitives, where the
+// colour can differ), and stage results are clamped where they are read.
 #include "platform/gles/gles_program.h"
 #include "tests/gl_pixel_fixture.h"
 
@@ -302,6 +303,42 @@ TEST_P(GlesProgramTest, FlatDrawsOfOneUnlitColourAreNotTurned)
     EXPECT_TRUE(near(f.at(380, 200), 255, 255, 255));
     vertices->Release();
     indices->Release();
+}
+
+// A stage's result outside 0..1 is clamped before anything reads it: the
+// target clamps the last stage's (below zero is black, above one white), and
+// fog mixes its colour with the clamped result, not the raw one.
+TEST_P(GlesProgramTest, StageResultsOutOfRangeAreClampedBeforeFogAndAtTheTarget)
+{
+    IDirect3DTexture8* dark = makeTexture(1, 1, D3DFMT_A8R8G8B8, {0xFF333333});  // 0.2
+    IDirect3DTexture8* light = makeTexture(1, 1, D3DFMT_A8R8G8B8, {0xFFCCCCCC}); // 0.8
+    const DWORD diffuse = 0xFF999999;                                              // 0.6
+    device->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    device->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    device->SetTexture(0, dark);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SUBTRACT);
+    drawQuad(10, 10, 90, 90, 0.5f, diffuse); // 0.2 - 0.6
+    device->SetTexture(0, light);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
+    drawQuad(110, 10, 190, 90, 0.5f, diffuse); // 0.8 + 0.6
+    // Linear fog half way (the quad is 0.5 from the eye): white fog over the
+    // clamped 0 gives half grey; over the raw -0.4 it would give 0.3.
+    device->SetRenderState(D3DRS_FOGENABLE, TRUE);
+    device->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    device->SetRenderState(D3DRS_FOGCOLOR, 0xFFFFFFFF);
+    device->SetRenderState(D3DRS_FOGSTART, bitsOf(0.0f));
+    device->SetRenderState(D3DRS_FOGEND, bitsOf(1.0f));
+    device->SetTexture(0, dark);
+    device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SUBTRACT);
+    drawQuad(210, 10, 290, 90, 0.5f, diffuse);
+
+    const Frame& f = present();
+    EXPECT_TRUE(near(f.at(50, 50), 0, 0, 0));
+    EXPECT_TRUE(near(f.at(150, 50), 255, 255, 255));
+    EXPECT_TRUE(near(f.at(250, 50), 128, 128, 128));
+    device->SetTexture(0, nullptr);
+    dark->Release();
+    light->Release();
 }
 
 } // namespace

@@ -305,7 +305,12 @@ std::string glesFragmentShaderText(const GlesProgramKey& key, GlProfile profile)
         std::string alpha = operation(stage.alphaOp, stage.alphaArg1, stage.alphaArg2, true);
         add(text, "        vec3 rgb = %s;\n", rgb.c_str());
         add(text, "        float alpha = %s;\n", alpha.c_str());
-        add(text, "        current = clamp(vec4(rgb, alpha), 0.0, 1.0);\n");
+        // The last stage's result goes to a normalised target, which clamps
+        // it on the way in; only a result that later steps read is clamped here.
+        if (i + 1 < key.stageCount || key.specular || key.fog || key.alphaFunc)
+            add(text, "        current = clamp(vec4(rgb, alpha), 0.0, 1.0);\n");
+        else
+            add(text, "        current = vec4(rgb, alpha);\n");
         add(text, "    }\n");
     }
     if (key.specular)
