@@ -254,13 +254,13 @@ run_timed() {
   mkdir -p "$cache/log"
   # In the background, so that errexit still holds inside the build function. The processor time
   # is printed too: it tells what a machine of free cores takes when this one is shared.
-  (TIMEFORMAT='%U %S'; { time ("$fn" "$dir") >"$log" 2>&1; } 2>"$log.cpu") &
+  (TIMEFORMAT='%U %S'; { time "$fn" "$dir" >"$log" 2>&1; } 2>"$log.cpu") &
   if ! wait $!; then
     tail -n 30 "$log" >&2
     die "$name failed to build; the whole log is $log"
   fi
-  local user system
-  read -r user system <"$log.cpu"
+  local user=0 system=0
+  read -r user system <"$log.cpu" || true
   printf '%-14s %-22s %4d s  (processor %d s)\n' "$name" "$version" $((SECONDS - start)) \
     $((${user%.*} + ${system%.*}))
 }
