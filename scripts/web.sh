@@ -23,7 +23,7 @@ while [ $# -gt 0 ]; do
 done
 
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
-scripts/web-deps.sh >/dev/null
+scripts/web-deps.sh
 prefix=${GFXCORE_WEB_CACHE:-$HOME/.cache/gfxcore-web}/prefix
 native=${GFXCORE_NATIVE_BUILD:-build}
 web=${GFXCORE_WEB_BUILD:-build-web}

@@ -16,9 +16,11 @@
 namespace {
 
 // clang-format off
+// A page without an audio context (a browser without Web Audio) has
+// nothing to unlock: the show starts and SDL reports the missing sound.
 EM_JS(int, jsAudioUnlocked, (), {
     var sdl = Module["SDL2"];
-    return sdl && sdl.audioContext && sdl.audioContext.state === "running" ? 1 : 0;
+    return !sdl || !sdl.audioContext || sdl.audioContext.state === "running" ? 1 : 0;
 });
 
 EM_JS(char*, jsPageQuery, (), {

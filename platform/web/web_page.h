@@ -24,7 +24,8 @@ double webNowMs();
 std::string webPageQuery();
 
 // True once the page's audio context runs: browsers start sound only after
-// the viewer has clicked or pressed a key on the page.
+// the viewer has clicked or pressed a key on the page. True as well when the
+// page has no audio context at all.
 bool webAudioUnlocked();
 
 // What the page shows over the canvas.

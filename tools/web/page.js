@@ -19,7 +19,16 @@ const byId = (id) => document.getElementById(id);
 // The audio context SDL plays through (it takes the one it finds on
 // Module.SDL2). Browsers keep it suspended until the viewer clicks or presses
 // a key on the page; the test modes play no sound and make none.
-const gfxcoreAudio = gfxcorePage.test ? null : new (window.AudioContext || window.webkitAudioContext)();
+function gfxcoreMakeAudio() {
+  const Context = window.AudioContext || window.webkitAudioContext;
+  try {
+    return gfxcorePage.test || !Context ? null : new Context();
+  } catch (error) {
+    console.error('gfxcore: no audio context: ' + error.message);
+    return null;
+  }
+}
+const gfxcoreAudio = gfxcoreMakeAudio();
 
 function gfxcoreAudioLocked() {
   return gfxcoreAudio !== null && gfxcoreAudio.state !== 'running';
