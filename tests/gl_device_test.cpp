@@ -919,4 +919,70 @@ TEST_P(GlDeviceTest, ManyPixelStateChangesMakeTheDeviceWaitButMovesDoNot)
     EXPECT_EQ(missing, 0);
 }
 
+// A target filled in many batches (each handed over while the next is
+// queued, waiting only for the one before) is complete when the same frame
+// samples it, and a device let go with a batch still outstanding goes
+// without a GL error or a hang.
+TEST_P(GlDeviceTest, ATargetFilledInManyBatchesIsCompleteWhenSampled)
+{
+    constexpr int CELLS = 16; // 16 x 16 cells of 16 x 16 target pixels
+    IDirect3DTexture8* target = nullptr;
+    ASSERT_EQ(device->CreateTexture(256, 256, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &target),
+              S_OK);
+    IDirect3DSurface8* surface = nullptr;
+    ASSERT_EQ(target->GetSurfaceLevel(0, &surface), S_OK);
+    IDirect3DSurface8* backBuffer = nullptr;
+    IDirect3DSurface8* defaultDepth = nullptr;
+    ASSERT_EQ(device->GetRenderTarget(&backBuffer), S_OK);
+    ASSERT_EQ(device->GetDepthStencilSurface(&defaultDepth), S_OK);
+
+    ASSERT_EQ(device->SetRenderTarget(surface, nullptr), S_OK);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    device->SetVertexShader(FVF_PC);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+    // Blending switched at every cell: each switch is a change of pixel
+    // state, so the 256 cells go over in many batches.
+    for (int cell = 0; cell < CELLS * CELLS; cell++) {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, cell % 2 == 0 ? TRUE : FALSE);
+        const int x = cell % CELLS, y = cell / CELLS;
+        const float left = x / 8.0f - 1.0f, right = (x + 1) / 8.0f - 1.0f, top = 1.0f - y / 8.0f,
+                    bottom = 1.0f - (y + 1) / 8.0f;
+        const DWORD c = cellColour(x, y);
+        const VertexPC quad[6] = {{left, top, 0.5f, c},  {right, top, 0.5f, c},    {left, bottom, 0.5f, c},
+                                  {right, top, 0.5f, c}, {right, bottom, 0.5f, c}, {left, bottom, 0.5f, c}};
+        ASSERT_EQ(device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 2, quad, sizeof(VertexPC)), S_OK);
+    }
+    EXPECT_GE(glDeviceCounters().waits, 4u);
+
+    ASSERT_EQ(device->SetRenderTarget(backBuffer, defaultDepth), S_OK);
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    nearestFilter(0);
+    device->SetTexture(0, target);
+    drawQuad(0, 0, 512, 512, 0.5f, 0xFFFFFFFF); // 2 x 2 screen pixels a target pixel
+    const Frame& f = present();
+    int wrong = 0;
+    for (int y = 0; y < CELLS; y++)
+        for (int x = 0; x < CELLS; x++) {
+            if (y * 32 + 16 >= 480)
+                continue; // below the screen
+            const DWORD c = cellColour(x, y);
+            wrong += near(f.at(x * 32 + 16, y * 32 + 16), (c >> 16) & 255, (c >> 8) & 255, c & 255, 0) ? 0 : 1;
+        }
+    EXPECT_EQ(wrong, 0);
+
+    // Batches outstanding when the frame is left unpresented and the
+    // resources go.
+    for (int i = 0; i < 64; i++) {
+        device->SetRenderState(D3DRS_ALPHABLENDENABLE, i % 2 == 0 ? TRUE : FALSE);
+        drawQuad(0, 0, 8, 8, 0.5f, 0xFF102030);
+    }
+    EXPECT_GE(glDeviceCounters().waits, 1u);
+    device->SetTexture(0, nullptr);
+    surface->Release();
+    target->Release();
+    backBuffer->Release();
+    defaultDepth->Release();
+}
+
 } // namespace
