@@ -259,10 +259,11 @@ run_timed() {
     tail -n 30 "$log" >&2
     die "$name failed to build; the whole log is $log"
   fi
-  local user=0 system=0
+  local user system
   read -r user system <"$log.cpu" || true
+  user=${user%.*} system=${system%.*}
   printf '%-14s %-22s %4d s  (processor %d s)\n' "$name" "$version" $((SECONDS - start)) \
-    $((${user%.*} + ${system%.*}))
+    $((${user:-0} + ${system:-0}))
 }
 
 # --- Check --------------------------------------------------------------------------------------
