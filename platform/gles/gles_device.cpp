@@ -271,10 +271,6 @@ void buildPixelBlock(const GlDevice& device, GlesPixelBlock& block)
     block.alphaReference[0] = static_cast<float>(rs[D3DRS_ALPHAREF] & 0xFF);
 }
 
-// Sends the blocks whose contents changed, each to a fresh range of the
-// ring (mapped unsynchronised: draws still queued read older ranges, so
-// nothing waits for them). A full ring gets new storage, and then every
-// block is sent again, since the old ranges went with the old storage.
 // Rebuilds one block from the device's state; it is sent only when it was
 // never sent or its contents differ from what was sent last.
 template <typename Block, typename Builder>
@@ -288,6 +284,10 @@ void refreshBlock(GlPipelineState& state, int index, GlDevice& device, Builder b
     }
 }
 
+// Sends the blocks whose contents changed, each to a fresh range of the
+// ring (mapped unsynchronised: draws still queued read older ranges, so
+// nothing waits for them). A full ring gets new storage, and then every
+// block is sent again, since the old ranges went with the old storage.
 void sendBlocks(GlPipelineState& state, const void* const blocks[BLOCKS], bool changed[BLOCKS])
 {
     auto aligned = [&](GLintptr at) { return (at + state.alignment - 1) / state.alignment * state.alignment; };
@@ -305,27 +305,44 @@ void sendBlocks(GlPipelineState& state, const void* const blocks[BLOCKS], bool c
         for (int i = 0; i < BLOCKS; i++)
             changed[i] = true;
     }
+    // Each changed block at its aligned place after the last one sent.
+    GLintptr offsets[BLOCKS] = {};
+    GLintptr start = -1;
     for (int i = 0; i < BLOCKS; i++) {
         if (!changed[i])
             continue;
-        GLintptr at = aligned(state.ringUsed);
+        offsets[i] = aligned(state.ringUsed);
+        state.ringUsed = offsets[i] + BLOCK_SIZES[i];
+        if (start < 0)
+            start = offsets[i];
+    }
 #ifdef __EMSCRIPTEN__
-        // WebGL 2 maps no buffers: the block goes up as a copy.
-        glBufferSubData(GL_UNIFORM_BUFFER, at, BLOCK_SIZES[i], blocks[i]);
+    // WebGL 2 maps no buffers: each block goes up as a copy.
+    (void)start;
+    for (int i = 0; i < BLOCKS; i++)
+        if (changed[i])
+            glBufferSubData(GL_UNIFORM_BUFFER, offsets[i], BLOCK_SIZES[i], blocks[i]);
 #else
-        void* to = glMapBufferRange(GL_UNIFORM_BUFFER, at, BLOCK_SIZES[i],
-                                    GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT);
-        if (to != nullptr) {
-            std::memcpy(to, blocks[i], static_cast<size_t>(BLOCK_SIZES[i]));
-            glUnmapBuffer(GL_UNIFORM_BUFFER);
-        }
+    // One mapping for all of them: a draw that moves a lit object changes
+    // two blocks, and a mapping costs the driver more than the copy.
+    auto* to = static_cast<std::uint8_t*>(
+        glMapBufferRange(GL_UNIFORM_BUFFER, start, state.ringUsed - start,
+                         GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_RANGE_BIT | GL_MAP_UNSYNCHRONIZED_BIT));
+    if (to != nullptr) {
+        for (int i = 0; i < BLOCKS; i++)
+            if (changed[i])
+                std::memcpy(to + (offsets[i] - start), blocks[i], static_cast<size_t>(BLOCK_SIZES[i]));
+        glUnmapBuffer(GL_UNIFORM_BUFFER);
+    }
 #endif
-        state.ringUsed = at + BLOCK_SIZES[i];
+    for (int i = 0; i < BLOCKS; i++) {
+        if (!changed[i])
+            continue;
         state.sent[i] = true;
         glCounters.bufferUploads++;
         glCounters.uploadedBytes += static_cast<std::uint32_t>(BLOCK_SIZES[i]);
         // The range moved: bind it (the cache compares buffer and offset).
-        glesCacheUniformRange(i, state.ring, static_cast<std::uintptr_t>(at), BLOCK_SIZES[i]);
+        glesCacheUniformRange(i, state.ring, static_cast<std::uintptr_t>(offsets[i]), BLOCK_SIZES[i]);
     }
 }
 
