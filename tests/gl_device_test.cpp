@@ -919,6 +919,33 @@ TEST_P(GlDeviceTest, ManyPixelStateChangesMakeTheDeviceWaitButMovesDoNot)
     EXPECT_EQ(missing, 0);
 }
 
+// Quads over the whole screen are few triangles but much filling: a frame
+// of them goes over in several batches, adding up as drawn in one; quads a
+// thousandth of the screen each do not end a batch.
+TEST_P(GlDeviceTest, LargeQuadsEndBatchesAndAddUpAcrossThem)
+{
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+    for (int i = 0; i < 300; i++)
+        drawQuad(static_cast<float>(i % 30 * 20), static_cast<float>(i / 30 * 20), static_cast<float>(i % 30 * 20 + 8),
+                 static_cast<float>(i / 30 * 20 + 8), 0.5f, 0xFF010101);
+    EXPECT_EQ(glDeviceCounters().waits, 0u);
+    for (int i = 0; i < 12; i++)
+        drawQuad(0, 0, 640, 480, 0.5f, 0xFF101010);
+    EXPECT_GE(glDeviceCounters().waits, 3u);
+    const Frame& f = present();
+    int wrong = 0;
+    for (int y = 4; y < 480; y += 40)
+        for (int x = 4; x < 640; x += 40) {
+            const bool small = x % 20 < 8 && y % 20 < 8 && x < 600 && y < 200;
+            const int expected = 12 * 16 + (small ? 1 : 0);
+            wrong += near(f.at(x, y), expected, expected, expected, 0) ? 0 : 1;
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
 // A target filled in many batches (each handed over while the next is
 // queued, waiting only for the one before) is complete when the same frame
 // samples it, and a device let go with a batch still outstanding goes

@@ -442,6 +442,7 @@ public:
     std::uint32_t queuedWork = 0;
     std::uint32_t pixelStateAtLastDraw = 0;
     GLsync batchFence = nullptr;
+    std::uint32_t drawFillWork = 0; // the fill the draw being issued adds
 
     std::vector<std::uint8_t> readback;
 

@@ -346,9 +346,64 @@ namespace {
 // neither side idles while the other works; at most two batches are held.
 // A frame of many batches (ten knots into a target) is about an eighth
 // faster so; the present still waits for the whole frame.
+//
+// Filling counts too. A frame of a few large quads (backgrounds, panels,
+// overlays) is a handful of triangles but most of the rasterisers' time;
+// counted by triangles alone it is one batch, binned whole before any of it
+// is drawn. A draw of a few vertices adds the share of the target its
+// bounding box covers, half a batch for the whole target, so such a frame
+// goes over in a few batches and its later draws are binned while the first
+// are drawn (about a tenth faster). Many small objects add little and keep
+// their batches long, where handing over often would cost more than it gains.
 constexpr std::uint32_t QUEUED_WORK_LIMIT = 4096;  // in triangles
 constexpr std::uint32_t LINE_WORK = 3;
 constexpr std::uint32_t PIXEL_STATE_WORK = 200;    // a 64 KB state copy
+constexpr float TARGET_FILL_WORK = 2048.0f;        // the whole target covered once
+constexpr UINT FILL_ESTIMATE_VERTICES = 16;        // larger draws count by their triangles
+
+// The share of the colour target (0 to 1) inside the screen bounding box of
+// count vertices (positions: three floats at the start of each) through the
+// world, view and projection transforms; all of it when a vertex lies at or
+// behind the eye plane.
+float coveredShare(const GlDevice& device, const std::uint8_t* vertices, UINT count, UINT stride)
+{
+    float worldView[16], all[16];
+    glMultiplyMatrices(device.world, device.view, worldView);
+    D3DMATRIX wv;
+    std::memcpy(&wv.m[0][0], worldView, sizeof worldView);
+    glMultiplyMatrices(wv, device.projection, all);
+    float left = 1.0f, right = -1.0f, top = 1.0f, bottom = -1.0f;
+    for (UINT i = 0; i < count; i++) {
+        float p[3];
+        std::memcpy(p, vertices + static_cast<std::size_t>(i) * stride, sizeof p);
+        float clip[4];
+        for (int c = 0; c < 4; c++)
+            clip[c] = p[0] * all[c] + p[1] * all[4 + c] + p[2] * all[8 + c] + all[12 + c];
+        if (!(clip[3] > 1e-6f))
+            return 1.0f;
+        float x = clip[0] / clip[3], y = clip[1] / clip[3];
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+    float width = std::min(right, 1.0f) - std::max(left, -1.0f);
+    float height = std::min(bottom, 1.0f) - std::max(top, -1.0f);
+    if (!(width > 0.0f && height > 0.0f))
+        return 0.0f;
+    return width * height / 4.0f;
+}
+
+// The fill a draw of count vertices adds to the queued work (see above);
+// points and lines cover little whatever their bounding box.
+std::uint32_t fillWork(const GlDevice& device, D3DPRIMITIVETYPE type, const std::uint8_t* vertices, UINT count,
+                       UINT stride)
+{
+    bool triangles = type == D3DPT_TRIANGLELIST || type == D3DPT_TRIANGLESTRIP || type == D3DPT_TRIANGLEFAN;
+    if (!triangles || count > FILL_ESTIMATE_VERTICES || stride < 12)
+        return 0;
+    return static_cast<std::uint32_t>(coveredShare(device, vertices, count, stride) * TARGET_FILL_WORK);
+}
 
 UINT workPerPrimitive(D3DPRIMITIVETYPE type)
 {
@@ -361,6 +416,8 @@ void limitQueuedWork(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives)
         device.pixelStateAtLastDraw = glCounters.pixelStateChanges;
         device.queuedWork += PIXEL_STATE_WORK;
     }
+    device.queuedWork += device.drawFillWork;
+    device.drawFillWork = 0;
     device.queuedWork += std::min<UINT>(primitives, QUEUED_WORK_LIMIT) * workPerPrimitive(type);
     if (device.queuedWork >= QUEUED_WORK_LIMIT) {
         GLsync handedOver = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
@@ -552,6 +609,9 @@ HRESULT GlDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, UINT minIndex, UIN
     if (primitiveCount == 0)
         return S_OK;
     drawOneColour = bufferOneColour(*stream, streamStride, layout.diffuseOffset);
+    drawFillWork = fillWork(*this, type,
+                            stream->bytes.data() + (static_cast<std::size_t>(baseVertexIndex) + minIndex) * streamStride,
+                            vertexCount, streamStride);
     flushForDraw(*this);
     GLenum indexType = indexSize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT;
     GLsizei stride = static_cast<GLsizei>(streamStride);
@@ -619,6 +679,7 @@ HRESULT GlDevice::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, co
     makeCurrent();
     const auto* bytes = static_cast<const std::uint8_t*>(vertices);
     drawOneColour = glVerticesOneColour(bytes, count, stride, layout.diffuseOffset);
+    drawFillWork = fillWork(*this, type, bytes, count, stride);
     bool flatLines = turnsProvokingVertex(*this, type) && isLine(type);
     UINT offset = flatLines ? 0 : streamVertices(*this, vertices, count * stride, stride);
     flushForDraw(*this);
