@@ -165,8 +165,14 @@ document.addEventListener('keydown', (event) => {
     gfxcoreToggleFullscreen();
 }, true);
 document.addEventListener('touchstart', gfxcoreUnlockAudio, true);
-byId('fullscreen').addEventListener('click', gfxcoreToggleFullscreen);
-byId('log').addEventListener('click', gfxcoreDownloadLog);
+// The bar's buttons give the keyboard back to the show at once: space on
+// a focused button would press it again instead of tapping the beat.
+const gfxcoreButton = (id, action) => byId(id).addEventListener('click', (event) => {
+  event.currentTarget.blur();
+  action();
+});
+gfxcoreButton('fullscreen', gfxcoreToggleFullscreen);
+gfxcoreButton('log', gfxcoreDownloadLog);
 byId('end-log').addEventListener('click', gfxcoreDownloadLog);
 byId('again').addEventListener('click', () => location.reload());
 byId('message-ok').addEventListener('click', () => {
