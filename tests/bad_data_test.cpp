@@ -278,6 +278,8 @@ struct DamageCase {
     Fault fault;
 };
 
+void PrintTo(const DamageCase& damage, std::ostream* out);
+
 class BadDataTest : public ::testing::TestWithParam<DamageCase> {};
 
 TEST_P(BadDataTest, EndsThroughFatalExitWithTheLoadersMessage)
@@ -333,6 +335,11 @@ std::string caseName(const ::testing::TestParamInfo<DamageCase>& info)
         if (!std::isalnum(static_cast<unsigned char>(c)))
             c = '_';
     return name + "_" + faultName(info.param.fault);
+}
+
+void PrintTo(const DamageCase& damage, std::ostream* out)
+{
+    *out << dataManifest[damage.file].name << " " << faultName(damage.fault);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFile, BadDataTest, ::testing::ValuesIn(allCases()), caseName);

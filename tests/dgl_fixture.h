@@ -5,6 +5,7 @@
 #include "dgl/dgl.h"
 #include "platform/recording/recording_device.h"
 #include "tests/support/fatal.h"
+#include "tests/support/renderer_print.h"
 
 #include <gtest/gtest.h>
 

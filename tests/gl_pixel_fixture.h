@@ -11,6 +11,7 @@
 #include "platform/gl/gl_device.h"
 #include "platform/renderer.h"
 #include "platform/window.h"
+#include "tests/support/renderer_print.h"
 
 #include <gtest/gtest.h>
 

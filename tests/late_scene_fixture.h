@@ -19,6 +19,7 @@
 #include "scenes/scene_views.h"
 #include "scenes/scenes.h"
 #include "tests/support/fatal.h"
+#include "tests/support/renderer_print.h"
 
 #include <gtest/gtest.h>
 

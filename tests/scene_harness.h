@@ -21,6 +21,7 @@
 #include "resources/files.h"
 #include "resources/memory.h"
 #include "tests/support/fatal.h"
+#include "tests/support/renderer_print.h"
 
 #include <gtest/gtest.h>
 

@@ -23,6 +23,7 @@
 #include "resources/memory.h"
 #include "tests/show_process.h"
 #include "tests/support/fatal.h"
+#include "tests/support/renderer_print.h"
 
 #include <gtest/gtest.h>
 

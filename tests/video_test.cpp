@@ -159,6 +159,8 @@ struct CodecCase {
     int keyInterval;
 };
 
+void PrintTo(const CodecCase& codec, std::ostream* out) { *out << codec.name; }
+
 class VideoCodecs : public ::testing::TestWithParam<CodecCase> {};
 
 TEST_P(VideoCodecs, FrameExactForwardsBackwardsAndRandom)
@@ -428,6 +430,8 @@ struct ToolClipCase {
     bool emptyEntries;      // the file's index has entries without data
     std::vector<int> shown; // the source frame each frame number shows
 };
+
+void PrintTo(const ToolClipCase& clip, std::ostream* out) { *out << clip.name; }
 
 std::vector<int> sourceFrames(std::vector<int> before, int from, int to)
 {

@@ -20,6 +20,8 @@
 // frames instead of 30, --no-calibration leaves the calibration quad out
 // (for profilers: callgrind with LP_NUM_THREADS=0 counts the rasteriser's
 // instructions per frame).
+// --rounds N runs each scene's children N times, the renderers taking turns
+// going first, and reports the median of each figure over the rounds.
 // Children print "key value" lines; the parent prints one table, or JSON with --json.
 #include "tools/bench/bench.h"
 
@@ -58,6 +60,7 @@ constexpr int LOAD_RUNS = 5;
 int onlyScene = 0; // 0: every scene
 Renderer childRenderer = Renderer::gl;
 bool calibrate = true;              // off with --no-calibration (profilers count the stretch only)
+int rounds = 1;                     // --rounds N: each scene's children N times, figures the median
 const char* const SCENE_NAMES[TIMELINE_SCENE_COUNT] = {"1 metaballs",    "2 model echoes", "3 wave whirl",
                                                          "4 city clips",   "5 cube field",   "6 knot sprites",
                                                          "7 video panel",  "8 branch sculpture"};
@@ -550,7 +553,7 @@ void printTable(const BenchFigures& figures, const std::vector<Renderer>& render
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: gfxcore-bench [--renderer %s]... [--scene N] [--frames N] [--warmup N]\n"
-                 "                     [--no-calibration] [--json]\n",
+                 "                     [--rounds N] [--no-calibration] [--json]\n",
                  kRendererNames);
     std::exit(2);
 }
@@ -637,6 +640,8 @@ int main(int argc, char** argv)
                 usage();
             if (std::find(renderers.begin(), renderers.end(), renderer) == renderers.end())
                 renderers.push_back(renderer);
+        } else if (std::strcmp(argv[i], "--rounds") == 0 && hasValue) {
+            rounds = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--no-calibration") == 0) {
             calibrate = false;
             passedOptions.push_back(argv[i]);
@@ -677,17 +682,30 @@ int main(int argc, char** argv)
     bool ok = true;
     // Scene by scene, each renderer in a child of its own, one after the
     // other: a load that comes and goes on the machine then weighs on both
-    // renderers' figures of a scene alike.
+    // renderers' figures of a scene alike. With --rounds the renderers take
+    // turns going first, and each figure is the median over the rounds, so a
+    // machine that drifts while one renderer runs moves the ratio less.
     for (int scene = 1; scene <= TIMELINE_SCENE_COUNT; ++scene) {
         if (onlyScene != 0 && scene != onlyScene)
             continue;
-        for (Renderer renderer : renderers) {
-            ok = runChild("--child-scenes", renderer, prefixOf(renderer), figures, nullptr, scene) && ok;
-            const std::string quad = prefixOf(renderer) + "calibration_quad_ms";
-            if (figures.count(quad) != 0)
-                figures[quad + "_" + std::to_string(scene)] = figures[quad];
-            figures.erase(quad);
+        std::map<std::string, std::vector<double>> samples;
+        for (int round = 0; round < rounds; ++round) {
+            std::vector<Renderer> order = renderers;
+            if (round % 2 == 1)
+                std::reverse(order.begin(), order.end());
+            for (Renderer renderer : order) {
+                BenchFigures child;
+                ok = runChild("--child-scenes", renderer, prefixOf(renderer), child, nullptr, scene) && ok;
+                const std::string quad = prefixOf(renderer) + "calibration_quad_ms";
+                if (child.count(quad) != 0)
+                    child[quad + "_" + std::to_string(scene)] = child[quad];
+                child.erase(quad);
+                for (const auto& [key, value] : child)
+                    samples[key].push_back(value);
+            }
         }
+        for (auto& [key, values] : samples)
+            figures[key] = benchPercentile(values, 0.5);
     }
     ok = runChild("--child-recording", Renderer::gl, "", figures, nullptr) && ok;
     // One scene's figures (--scene) are what a change to that scene needs:
