@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The show in a web browser: builds the web libraries when they are missing
+# The show in a web browser: installs missing Debian packages, builds the web libraries when they are missing
 # (scripts/web-deps.sh, once, into a cache outside the tree), the data set
 # with the native build (build/, target gfxcore-dataset), and the web build
 # (build-web/) whose site (build-web/site: index.html, page.js, gfxcore.js,
@@ -22,6 +22,7 @@ while [ $# -gt 0 ]; do
   shift
 done
 
+scripts/install-deps.sh
 export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
 scripts/web-deps.sh
 prefix=${GFXCORE_WEB_CACHE:-$HOME/.cache/gfxcore-web}/prefix
