@@ -22,6 +22,7 @@
 #include "platform/renderer.h"
 #include "resources/memory.h"
 #include "tests/show_process.h"
+#include "tests/support/frame_compare.h"
 
 #include <gtest/gtest.h>
 
@@ -42,7 +43,6 @@ const fs::path showDir = GFXCORE_SHOW_DIR;
 constexpr int FRAME_COUNT = 330;
 constexpr int FRAME_STEP_MS = 500;
 constexpr double MINIMUM_PSNR = 40.0;
-constexpr double IDENTICAL_PSNR = 99.0; // reported for frames equal to the byte
 
 int captureFramesPerSecond()
 {
@@ -57,13 +57,6 @@ std::string frameTimes()
     for (int i = 0; i < FRAME_COUNT; i++)
         list += (i > 0 ? "," : "") + std::to_string(i * FRAME_STEP_MS);
     return list;
-}
-
-std::string frameName(int timeMs)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%06d.png", timeMs);
-    return name;
 }
 
 // Captures the show's frames with one renderer into folder/<renderer>.
@@ -84,23 +77,6 @@ std::string frameName(int timeMs)
                                              << ", signal " << run.signal << "\n"
                                              << run.errorText;
     return ::testing::AssertionSuccess();
-}
-
-// PSNR over the red, green and blue of two decoded frames of one size.
-double psnr(const DecodedImage& a, const DecodedImage& b)
-{
-    double squares = 0.0;
-    const long long pixels = static_cast<long long>(a.width) * a.height;
-    for (long long i = 0; i < pixels; i++)
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int difference =
-                static_cast<int>((a.pixels[i] >> shift) & 255) - static_cast<int>((b.pixels[i] >> shift) & 255);
-            squares += static_cast<double>(difference * difference);
-        }
-    if (squares == 0.0)
-        return IDENTICAL_PSNR;
-    const double meanSquare = squares / (static_cast<double>(pixels) * 3.0);
-    return std::min(IDENTICAL_PSNR, 10.0 * std::log10(255.0 * 255.0 / meanSquare));
 }
 
 struct FramePsnr {

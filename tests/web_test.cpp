@@ -17,6 +17,7 @@
 #include "imaging/texture_file.h"
 #include "resources/memory.h"
 #include "tests/show_process.h"
+#include "tests/support/frame_compare.h"
 #include "tests/web_browser.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,6 @@ constexpr int FRAMES_PER_SECOND = 1;
 constexpr int COMPARED_TIMES[] = {5000,   40000,  60000,  72000,  78000,  86000,  92000,  100000,
                                   105000, 120000, 126000, 138000, 142000, 155000, 159000, 164000};
 constexpr double MINIMUM_PSNR = 35.0;
-constexpr double IDENTICAL_PSNR = 99.0;
 constexpr double BROWSER_SECONDS = 240.0;
 
 std::string timeList()
@@ -54,29 +54,6 @@ std::string timeList()
     for (int time : COMPARED_TIMES)
         list += (list.empty() ? "" : ",") + std::to_string(time);
     return list;
-}
-
-std::string frameName(int timeMs)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "frame-%06d.png", timeMs);
-    return name;
-}
-
-double psnr(const DecodedImage& a, const DecodedImage& b)
-{
-    double squares = 0.0;
-    const long long pixels = static_cast<long long>(a.width) * a.height;
-    for (long long i = 0; i < pixels; i++)
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int difference =
-                static_cast<int>((a.pixels[i] >> shift) & 255) - static_cast<int>((b.pixels[i] >> shift) & 255);
-            squares += static_cast<double>(difference * difference);
-        }
-    if (squares == 0.0)
-        return IDENTICAL_PSNR;
-    const double meanSquare = squares / (static_cast<double>(pixels) * 3.0);
-    return std::min(IDENTICAL_PSNR, 10.0 * std::log10(255.0 * 255.0 / meanSquare));
 }
 
 // The value of "key": in a flat JSON object (the page's report), or "".
