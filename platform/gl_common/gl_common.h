@@ -97,6 +97,7 @@ public:
     GLuint colorTexture = 0;
     GLuint framebuffer = 0;
     GLuint attachedDepth = 0;  // renderbuffer attached to framebuffer
+    bool alphaOne = false;     // stored with an alpha channel its format lacks: blending reads one
     GLuint renderbuffer = 0;
 
     ULONG AddRef() override;
@@ -390,6 +391,7 @@ public:
     GlSurface backBuffer;
     GlSurface defaultDepth;
     bool hasDefaultDepth = false;
+    bool windowAlpha = false; // the window has alpha bits that the back buffer's alpha must not reach
     std::vector<GlResource*> resources;
     bool inScene = false;
 
@@ -488,7 +490,10 @@ public:
     void addResource(GlResource* resource);
     void removeResource(GlResource* resource);
     void destroy();
-    bool bindTarget(); // the current colour target's framebuffer with the current depth attached
+    // The current colour target's framebuffer, with the current depth surface
+    // attached when withDepth (draws that neither test nor write depth go
+    // without: the rasteriser then takes faster paths).
+    bool bindTarget(bool withDepth = true);
 
     ~GlDevice() override = default;
 };

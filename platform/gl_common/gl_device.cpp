@@ -341,16 +341,52 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     backBuffer.glHeight = static_cast<int>(present.BackBufferHeight) * scale;
     glGenTextures(1, &backBuffer.colorTexture);
     glCacheBindTexture(0, backBuffer.colorTexture);
-    // A back buffer without alpha reads destination alpha as one, as the original's did.
+    // Mesa's rasteriser takes its fast paths (screen-aligned rectangles
+    // whole, simple fills without the shader) only into B, G, R, A colour
+    // buffers. Desktop GL stores an unsized RGBA texture filled from B, G, R,
+    // A bytes that way; OpenGL ES needs the BGRA8888 extension. A back buffer
+    // without alpha in the original's formats then has an alpha channel all
+    // the same: blending reads one for it instead (destination alpha reads
+    // as one, as the original's did), and the present keeps it out of the
+    // window.
     bool backBufferAlpha = present.BackBufferFormat == D3DFMT_A8R8G8B8;
-    glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
-                 backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    bool bgraTarget = profile == GlProfile::compatibility || hasExtension("GL_EXT_texture_format_BGRA8888");
+    if (bgraTarget) {
+        GLint internalFormat = profile == GlProfile::compatibility ? GL_RGBA : GL_BGRA_EXT;
+        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, backBuffer.glWidth, backBuffer.glHeight, 0, GL_BGRA_EXT,
+                     GL_UNSIGNED_BYTE, nullptr);
+        backBuffer.alphaOne = !backBufferAlpha;
+    } else {
+        glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
+                     backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+    }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     glGenFramebuffers(1, &backBuffer.framebuffer);
     glCacheDrawFramebuffer(backBuffer.framebuffer);
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, backBuffer.colorTexture, 0);
+    if (bgraTarget && glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+        // Not a colour target on this context: the plain format.
+        glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
+                     backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        backBuffer.alphaOne = false;
+    }
+    const float opaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glCacheClearColor(opaqueBlack);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (backBuffer.alphaOne) {
+        // Only a window with alpha bits of its own needs them set to one.
+        glCacheDrawFramebuffer(0);
+        GLint alphaBits = 8;
+        glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER,
+                                              profile == GlProfile::compatibility ? GL_BACK_LEFT : GL_BACK,
+                                              GL_FRAMEBUFFER_ATTACHMENT_ALPHA_SIZE, &alphaBits);
+        while (glGetError() != GL_NO_ERROR) {
+        }
+        windowAlpha = alphaBits != 0;
+        glCacheDrawFramebuffer(backBuffer.framebuffer);
+    }
 
     if (present.EnableAutoDepthStencil) {
         hasDefaultDepth = true;
@@ -552,8 +588,8 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
         height = static_cast<int>(std::lround(backBuffer.glHeight * fit));
     }
     // The bars only: a picture covering the whole window needs no clear.
+    const float black[4] = {0, 0, 0, 1};
     if (width != windowWidth || height != windowHeight) {
-        const float black[4] = {0, 0, 0, 1};
         glCacheClearColor(black);
         glClear(GL_COLOR_BUFFER_BIT);
     }
@@ -563,6 +599,13 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
         glCacheReadFramebuffer(backBuffer.framebuffer);
         glBlitFramebuffer(0, 0, backBuffer.glWidth, backBuffer.glHeight, x, y + height, x + width, y,
                           GL_COLOR_BUFFER_BIT, width == backBuffer.glWidth ? GL_NEAREST : GL_LINEAR);
+        if (windowAlpha) {
+            // The back buffer's alpha is no picture's: the window's is one.
+            glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+            glCacheClearColor(black);
+            glClear(GL_COLOR_BUFFER_BIT);
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+        }
     }
     SDL_GL_SwapWindow(window);
     dirtyTarget = true;
@@ -606,11 +649,11 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
     return S_OK;
 }
 
-bool GlDevice::bindTarget()
+bool GlDevice::bindTarget(bool withDepth)
 {
     GlSurface& color = *colorTarget;
     glCacheDrawFramebuffer(color.framebuffer);
-    GLuint depth = depthTarget != nullptr ? depthTarget->renderbuffer : 0;
+    GLuint depth = withDepth && depthTarget != nullptr ? depthTarget->renderbuffer : 0;
     if (color.attachedDepth != depth) {
         color.attachedDepth = depth;
         glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
@@ -629,7 +672,7 @@ HRESULT GlDevice::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR co
     if ((count > 0 && rects == nullptr) || (flags & (D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) == 0)
         return (flags & D3DCLEAR_STENCIL) != 0 ? D3DERR_INVALIDCALL : S_OK;
     makeCurrent();
-    bindTarget();
+    bindTarget((flags & D3DCLEAR_ZBUFFER) != 0);
     GLbitfield mask = 0;
     if ((flags & D3DCLEAR_TARGET) != 0) {
         float rgba[4];

@@ -197,10 +197,13 @@ void glShiftedProjection(const GlDevice& device, float matrix[16])
 void glFlushCommonForDraw(GlDevice& device)
 {
     device.makeCurrent();
-    device.bindTarget();
+    const DWORD* rs = device.renderStates;
+    // A draw that neither tests depth (a test that always passes is none)
+    // nor writes it goes to a framebuffer without the depth surface.
+    bool usesDepth = rs[D3DRS_ZENABLE] != 0 && (rs[D3DRS_ZWRITEENABLE] != 0 || rs[D3DRS_ZFUNC] != D3DCMP_ALWAYS);
+    device.bindTarget(usesDepth);
     if (!device.dirtyRenderStates)
         return;
-    const DWORD* rs = device.renderStates;
     GlCache& c = glCache;
     glCacheEnable(c.depthTest, GL_DEPTH_TEST, device.depthTarget != nullptr && rs[D3DRS_ZENABLE] != 0);
     glCacheDepthFunc(glCompareFunction(rs[D3DRS_ZFUNC]));
@@ -215,6 +218,19 @@ void glFlushCommonForDraw(GlDevice& device)
     } else if (rs[D3DRS_SRCBLEND] == D3DBLEND_BOTHINVSRCALPHA) {
         source = GL_ONE_MINUS_SRC_ALPHA;
         destination = GL_SRC_ALPHA;
+    }
+    if (device.colorTarget->alphaOne) {
+        // The target's format has no alpha: destination alpha reads one
+        // (its stored channel is no part of the picture).
+        auto alphaOne = [](GLenum factor) -> GLenum {
+            if (factor == GL_DST_ALPHA)
+                return GL_ONE;
+            if (factor == GL_ONE_MINUS_DST_ALPHA || factor == GL_SRC_ALPHA_SATURATE)
+                return GL_ZERO;
+            return factor;
+        };
+        source = alphaOne(source);
+        destination = alphaOne(destination);
     }
     glCacheBlendFunc(source, destination);
     glCacheBlendEquation(blendEquation(rs[D3DRS_BLENDOP]));
@@ -360,6 +376,7 @@ constexpr std::uint32_t LINE_WORK = 3;
 constexpr std::uint32_t PIXEL_STATE_WORK = 200;    // a 64 KB state copy
 constexpr float TARGET_FILL_WORK = 2048.0f;        // the whole target covered once
 constexpr UINT FILL_ESTIMATE_VERTICES = 16;        // larger draws count by their triangles
+constexpr UINT RECTANGLE_RUN_TRIANGLES = 340;      // 1020 indices: see drawInPieces
 
 // The share of the colour target (0 to 1) inside the screen bounding box of
 // count vertices (positions: three floats at the start of each) through the
@@ -442,6 +459,13 @@ void drawInPieces(GlDevice& device, D3DPRIMITIVETYPE type, UINT primitives, UINT
         return;
     }
     UINT piece = QUEUED_WORK_LIMIT / workPerPrimitive(type);
+    // Without a depth surface Mesa's rasteriser fills a pair of triangles
+    // that makes a screen-aligned rectangle as one rectangle, with no edge
+    // tests; it looks for pairs only in runs whose length is a multiple of
+    // six vertices and that its vertex stage does not split again (at most
+    // 1020 indices). Sprites and screen quads are such pairs.
+    if (type == D3DPT_TRIANGLELIST && device.colorTarget->attachedDepth == 0)
+        piece = std::min(piece, RECTANGLE_RUN_TRIANGLES);
     for (UINT first = 0; first < primitives; first += piece) {
         UINT count = std::min(piece, primitives - first);
         draw(first * perPrimitive, count * perPrimitive);

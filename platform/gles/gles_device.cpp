@@ -354,9 +354,9 @@ void flushForDraw(GlDevice& device)
     bool derive = !state.haveKey || device.dirtyRenderStates || device.dirtyStages || device.dirtyLights;
     GlesProgramKey key = derive ? deriveKey(device) : state.key;
     // Unlit vertices of one colour give the same colour flat or smooth;
-    // flat, the rasteriser takes it as a constant instead of interpolating
-    // it at every pixel (as the fixed-function device does).
-    key.flat = device.renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT || (!key.lighting && device.drawOneColour);
+    // smooth, Mesa's rasteriser may fill a screen-aligned rectangle whole
+    // (flat inputs keep it on triangles), as on the fixed-function device.
+    key.flat = device.renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT && (key.lighting || !device.drawOneColour);
     if (!state.haveKey || !glesSameKey(key, state.key)) {
         state.key = key;
         state.program = programFor(device, key);
