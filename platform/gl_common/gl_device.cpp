@@ -47,6 +47,7 @@ const ClassicMode CLASSIC_MODES[] = {{640, 480},   {800, 600},   {1024, 768},  {
                                      {1920, 1080}, {1920, 1200}, {2560, 1440}, {3840, 2160}};
 constexpr int CLASSIC_MODE_COUNT = sizeof(CLASSIC_MODES) / sizeof(CLASSIC_MODES[0]);
 const D3DFORMAT MODE_FORMATS[2] = {D3DFMT_R5G6B5, D3DFMT_X8R8G8B8};
+const float OPAQUE_BLACK[4] = {0.0f, 0.0f, 0.0f, 1.0f}; // the back buffer at start, the window bars
 
 bool videoReady()
 {
@@ -350,6 +351,11 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     // as one, as the original's did), and the present keeps it out of the
     // window.
     bool backBufferAlpha = present.BackBufferFormat == D3DFMT_A8R8G8B8;
+    auto plainBackBuffer = [&]() {
+        glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
+                     backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        backBuffer.alphaOne = false;
+    };
     bool bgraTarget = profile == GlProfile::compatibility || hasExtension("GL_EXT_texture_format_BGRA8888");
     if (bgraTarget) {
         GLint internalFormat = profile == GlProfile::compatibility ? GL_RGBA : GL_BGRA_EXT;
@@ -357,8 +363,7 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
                      GL_UNSIGNED_BYTE, nullptr);
         backBuffer.alphaOne = !backBufferAlpha;
     } else {
-        glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
-                     backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
+        plainBackBuffer();
     }
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -367,13 +372,9 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     glCacheDrawFramebuffer(backBuffer.framebuffer);
     glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, backBuffer.colorTexture, 0);
     if (bgraTarget && glCheckFramebufferStatus(GL_DRAW_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
-        // Not a colour target on this context: the plain format.
-        glTexImage2D(GL_TEXTURE_2D, 0, backBufferAlpha ? GL_RGBA8 : GL_RGB8, backBuffer.glWidth, backBuffer.glHeight, 0,
-                     backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
-        backBuffer.alphaOne = false;
+        plainBackBuffer(); // not a colour target on this context
     }
-    const float opaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    glCacheClearColor(opaqueBlack);
+    glCacheClearColor(OPAQUE_BLACK);
     glClear(GL_COLOR_BUFFER_BIT);
     if (backBuffer.alphaOne) {
         // Only a window with alpha bits of its own needs them set to one.
@@ -588,9 +589,8 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
         height = static_cast<int>(std::lround(backBuffer.glHeight * fit));
     }
     // The bars only: a picture covering the whole window needs no clear.
-    const float black[4] = {0, 0, 0, 1};
     if (width != windowWidth || height != windowHeight) {
-        glCacheClearColor(black);
+        glCacheClearColor(OPAQUE_BLACK);
         glClear(GL_COLOR_BUFFER_BIT);
     }
     if (width > 0 && height > 0) {
@@ -602,7 +602,7 @@ HRESULT GlDevice::Present(const RECT*, const RECT*, HWND, const void*)
         if (windowAlpha) {
             // The back buffer's alpha is no picture's: the window's is one.
             glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
-            glCacheClearColor(black);
+            glCacheClearColor(OPAQUE_BLACK);
             glClear(GL_COLOR_BUFFER_BIT);
             glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
         }
