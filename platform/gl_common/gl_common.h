@@ -387,6 +387,7 @@ public:
     int scale = 1;
     int glUnits = 8;
     bool fogDistance = false; // GL_NV_fog_distance is there
+    bool bgraTextures = false; // textures can be stored as B, G, R, A (see glTextureFormat)
     D3DPRESENT_PARAMETERS parameters{};
     GlSurface backBuffer;
     GlSurface defaultDepth;
@@ -540,4 +541,4 @@ struct GlTextureFormat {
     bool alphaOne;    // sampling reads alpha as one
 };
 // False for formats the device does not serve.
-bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlTextureFormat* out);
+bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool bgraTextures, bool renderTarget, GlTextureFormat* out);

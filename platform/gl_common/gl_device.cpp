@@ -323,6 +323,7 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     keepScratchMemoryOffTheHeap();
     if (!createContext())
         return false;
+    bgraTextures = profile != GlProfile::es || hasExtension("GL_EXT_texture_format_BGRA8888");
     currentDevice = this;
     glCacheReset(glUnits);
     pipeline->reset(*this);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlTextureFormat* out)
+bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool bgraTextures, bool renderTarget, GlTextureFormat* out)
 {
     // OpenGL ES takes no B, G, R, A bytes: they go up as R, G, B, A and the
     // texture swaps red and blue when sampled. A render target is drawn by
@@ -17,6 +17,16 @@ bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool renderTarget, GlT
     bool bgra = profile == GlProfile::compatibility;
     switch (format) {
     case D3DFMT_A8R8G8B8: // B, G, R, A bytes in memory
+        if (bgraTextures && !renderTarget) {
+            // Stored as B, G, R, A (unsized RGBA on desktop GL, the
+            // BGRA8888 extension on OpenGL ES): the bytes go up as they
+            // are, where an R, G, B, A texture has the driver swap every
+            // texel of every upload (a tenth of a millisecond a frame for
+            // each video or noise texture).
+            *out = GlTextureFormat{profile == GlProfile::es ? GL_BGRA_EXT : GL_RGBA, GL_BGRA_EXT, GL_UNSIGNED_BYTE, 4,
+                                   false, false};
+            return true;
+        }
         *out = GlTextureFormat{GL_RGBA8, bgra ? GLenum(GL_BGRA) : GLenum(GL_RGBA), GL_UNSIGNED_BYTE, 4,
                                !bgra && !renderTarget, false};
         return true;
@@ -211,7 +221,7 @@ HRESULT GlTexture::UnlockRect(UINT levelIndex)
     if (lockReadOnly || owner == nullptr)
         return S_OK;
     GlTextureFormat glFormat;
-    if (!glTextureFormat(format, owner->profile, false, &glFormat))
+    if (!glTextureFormat(format, owner->profile, owner->bgraTextures, false, &glFormat))
         return D3DERR_INVALIDCALL;
     owner->makeCurrent();
     // Whole rows from the top of the locked area to its bottom.
@@ -261,7 +271,7 @@ HRESULT GlDevice::CreateTexture(UINT width, UINT height, UINT levels, DWORD usag
     GlTextureFormat glFormat;
     bool renderTarget = (usage & D3DUSAGE_RENDERTARGET) != 0;
     if (width == 0 || height == 0 || width > GL_DEVICE_MAX_TEXTURE_SIZE || height > GL_DEVICE_MAX_TEXTURE_SIZE ||
-        levels > 1 || !glTextureFormat(format, profile, renderTarget, &glFormat) ||
+        levels > 1 || !glTextureFormat(format, profile, bgraTextures, renderTarget, &glFormat) ||
         (renderTarget && pool != D3DPOOL_DEFAULT))
         return D3DERR_INVALIDCALL;
     int bytesPerPixel = glFormat.bytesPerPixel;
