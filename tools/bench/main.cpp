@@ -5,8 +5,8 @@
 // (the renderer's pools and the load sequence run once per process):
 //   --child-scenes     load, then a 4 s stretch from the middle of every scene (60 fps
 //                      schedule, after 30 warm-up frames, each frame finished before the
-//                      next): frame rates; the calibration quad; the shader device's
-//                      program counters where the device has them
+//                      next): frame rates; processor cores busy; the calibration quad;
+//                      the shader device's program counters where the device has them
 //   --child-recording  load and the same stretches on the recording device: CPU time per
 //                      frame spent outside the GL driver; the polygonizer benchmarks
 //   --child-load       one timed load sequence (the music silent)
@@ -164,6 +164,8 @@ void runStretches(bool cpuTime)
         }
         Clock::time_point last = Clock::now();
         double lastCpu = cpuMs();
+        const Clock::time_point stretchBegin = last;
+        const double stretchBeginCpu = lastCpu;
         for (int frame = 0; frame < stretchFrames; ++frame) {
             drawMeasuredFrame(scheduleTime(stretchStart, frame));
             Clock::time_point now = Clock::now();
@@ -179,6 +181,11 @@ void runStretches(bool cpuTime)
             std::printf("frame_ms_%d %.4f\n", scene + 1, benchPercentile(frameMs, 0.5));
             std::printf("fps_median_%d %.2f\n", scene + 1, 1000.0 / benchPercentile(frameMs, 0.5));
             std::printf("fps_p5_%d %.2f\n", scene + 1, 1000.0 / benchPercentile(frameMs, 0.95));
+            // Processor time of all the process's threads (the driver's
+            // rasteriser threads too) over the wall time: at the machine's
+            // core count a scene is bound by the processor, not by waits.
+            const double wallMs = elapsedMs(stretchBegin, last);
+            std::printf("cores_busy_%d %.3f\n", scene + 1, wallMs > 0.0 ? (lastCpu - stretchBeginCpu) / wallMs : 0.0);
             if (haveProgramCounters) {
                 std::printf("programs_compiled_%d %.0f\n", scene + 1, compiled);
                 std::printf("program_hits_%d %.0f\n", scene + 1, benchPercentile(frameHits, 0.5));
@@ -461,6 +468,7 @@ void printJson(const BenchFigures& figures, const std::vector<Renderer>& rendere
                         scene, SCENE_NAMES[scene - 1] + 2, figure(figures, sceneKey(renderer, "fps_median", scene)),
                         figure(figures, sceneKey(renderer, "fps_p5", scene)), frameInQuads(figures, renderer, scene),
                         medianRatio(figures, renderer, scene));
+            std::printf(", \"cores_busy\": %.2f", figure(figures, sceneKey(renderer, "cores_busy", scene)));
             if (hasProgramFigures(figures, renderer))
                 std::printf(", \"programs_compiled\": %.0f, \"program_hits_per_frame\": %.0f",
                             figure(figures, sceneKey(renderer, "programs_compiled", scene)),
@@ -520,6 +528,14 @@ void printTable(const BenchFigures& figures, const std::vector<Renderer>& render
     for (Renderer renderer : renderers)
         std::printf("%-4s calibration quad (640x480, textured, alpha-blended) %8.3f ms (median over the scenes)\n",
                     rendererName(renderer), calibrationQuad(figures, renderer));
+    for (Renderer renderer : renderers) {
+        std::printf("%-4s processor cores busy in the stretch (of %ld), per scene:", rendererName(renderer),
+                    sysconf(_SC_NPROCESSORS_ONLN));
+        for (int scene = 1; scene <= TIMELINE_SCENE_COUNT; ++scene)
+            if (onlyScene == 0 || scene == onlyScene)
+                std::printf(" %.2f", figure(figures, sceneKey(renderer, "cores_busy", scene)));
+        std::printf("\n");
+    }
     // The fixed-function device builds no programs: its zeros say nothing.
     for (Renderer renderer : renderers) {
         if (renderer == Renderer::gl || !hasProgramFigures(figures, renderer))
