@@ -12,6 +12,15 @@ constexpr std::uint32_t TABLE_MASK = RANDOM_TABLE_SIZE - 1;
 
 inline int tableAt(std::uint32_t index) { return randomTable[index & TABLE_MASK]; }
 
+// One row of grey texels from consecutive table bytes. The row and the
+// table never overlap: said so, the compiler fills it with vector code.
+void greyRow(DWORD* __restrict texel, const BYTE* __restrict grey)
+{
+    for (int x = 0; x < NOISE_SIZE; ++x) {
+        texel[x] = static_cast<DWORD>(grey[x]) * 0x010101u;
+    }
+}
+
 } // namespace
 
 IDirect3DTexture8* updateNoiseTexture()
@@ -32,6 +41,10 @@ IDirect3DTexture8* updateNoiseTexture()
             for (int x = 0; x < NOISE_SIZE; ++x) {
                 texel[x] = 0;
             }
+        } else if ((p & TABLE_MASK) <= TABLE_MASK + 1 - NOISE_SIZE) {
+            // The whole row lies before the table's end.
+            greyRow(texel, randomTable + (p & TABLE_MASK));
+            p += NOISE_SIZE;
         } else {
             for (int x = 0; x < NOISE_SIZE; ++x) {
                 texel[x] = static_cast<DWORD>(tableAt(p)) * 0x010101u;

@@ -332,6 +332,26 @@ TEST_F(Effects, NoiseFrameReadsTheTableWithBlankRows)
     // After row 64 the read position jumps by the third random value.
     EXPECT_EQ(texel(0, 64), grey(44 + 60 * 256));
     EXPECT_EQ(texel(0, 65), grey(44 + 61 * 256 + 6334));
+    // Every texel: rows go on from the last read one, the three jumps come
+    // after rows 64, 128 and 196, and one row runs over the table's end and
+    // goes on at its start.
+    std::uint32_t position = 44;
+    const std::uint32_t jumps[3] = {6334, 26500, 19169};
+    int jump = 0;
+    bool wrappedInRow = false;
+    for (int y = 0; y < 256; ++y) {
+        if (y != 41 && y != 42 && y != 43 && y != 60) {
+            wrappedInRow = wrappedInRow || (position % 65536 > 65536 - 256);
+            for (int x = 0; x < 256; ++x) {
+                ASSERT_EQ(texel(x, y), grey(position + static_cast<std::uint32_t>(x))) << x << ", " << y;
+            }
+            position += 256;
+        }
+        if (y == 64 || y == 128 || y == 196) {
+            position += jumps[jump++];
+        }
+    }
+    EXPECT_TRUE(wrappedInRow);
     EXPECT_EQ(randomState(), stateAfterFive);
     EXPECT_EQ(recordingLogLines("texture1.LockRect(").size(), 1u);
     EXPECT_EQ(recordingLogLines("texture1.UnlockRect(").size(), 1u);
