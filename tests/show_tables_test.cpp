@@ -1,7 +1,7 @@
 // The whole show inside this process on a fixed-step clock (10 frames a
 // second, music silent): the file table, the memory table, the renderer's
 // pools and the clip registry stay within their limits and do not grow at
-// all once loading is done, and resident memory grows by no more than 5 MB
+// all once loading is done, and resident memory grows by no more than 8 MB
 // from the first frame of the show to the last (frames that raise it by
 // more than 512 kB are printed with the allocator's figures). It runs once
 // per renderer; the shader device must also have built every program the
@@ -147,7 +147,9 @@ TEST_P(ShowTablesTest, TablesAndResidentMemoryDoNotGrowDuringTheShow)
                 residentPeak);
     // The driver's scene memory settles in the first scenes (about 5 MB above
     // the loaded figure when draws switch between targets with and without
-    // depth); a leak of a few kilobytes a frame goes past this over the show.
+    // depth, and up to 3 MB of freed batch memory the allocator keeps for
+    // the next frame: 6.3-6.5 MB in all); a leak of a few kilobytes a frame
+    // goes past this over the show.
     EXPECT_LE(residentPeak - residentAfterLoad, 8 * 1024L) << "resident memory grew during the show";
     EXPECT_EQ(programsAtEnd, programsAfterLoad) << "programs were compiled after loading";
     std::printf("programs compiled: %u while loading, %u during the show\n", programsAfterLoad,
