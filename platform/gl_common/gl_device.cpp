@@ -327,7 +327,11 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
     keepScratchMemoryOffTheHeap();
     if (!createContext())
         return false;
-    bgraTextures = profile != GlProfile::es || hasExtension("GL_EXT_texture_format_BGRA8888");
+    // The compatibility profile takes B, G, R, A textures and targets as
+    // they are; the others with this extension (textures on desktop core too).
+    const bool bgraExtension =
+        profile != GlProfile::compatibility && hasExtension("GL_EXT_texture_format_BGRA8888");
+    bgraTextures = profile != GlProfile::es || bgraExtension;
     currentDevice = this;
     glCacheReset(glUnits);
     pipeline->reset(*this);
@@ -361,7 +365,7 @@ bool GlDevice::start(HWND hwnd, const D3DPRESENT_PARAMETERS& present)
                      backBufferAlpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, nullptr);
         backBuffer.alphaOne = false;
     };
-    bool bgraTarget = profile == GlProfile::compatibility || hasExtension("GL_EXT_texture_format_BGRA8888");
+    bool bgraTarget = profile == GlProfile::compatibility || bgraExtension;
     if (bgraTarget) {
         GLint internalFormat = profile == GlProfile::compatibility ? GL_RGBA : GL_BGRA_EXT;
         glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, backBuffer.glWidth, backBuffer.glHeight, 0, GL_BGRA_EXT,
