@@ -130,6 +130,20 @@ TEST_P(GlesProgramTest, EveryKindOfKeyBuildsAndOnlyTheHeaderDiffersBetweenProfil
         EXPECT_EQ(withoutHeader(glesFragmentShaderText(key, GlProfile::es)),
                   withoutHeader(glesFragmentShaderText(key, GlProfile::core)));
     }
+    // GLSL ES samples at low precision unless told otherwise: the driver may
+    // then round every texel through half floats, which costs a software
+    // rasteriser about a quarter of a textured pass and moves pixels away
+    // from the fixed pipeline's.
+    int sampling = 0;
+    for (const GlesProgramKey& key : variedKeys()) {
+        const std::string es = glesFragmentShaderText(key, GlProfile::es);
+        const size_t sampler = es.find("uniform sampler2D");
+        if (sampler == std::string::npos)
+            continue;
+        sampling++;
+        EXPECT_LT(es.find("precision highp sampler2D;"), sampler) << es;
+    }
+    EXPECT_GT(sampling, 0);
     // Whatever was bound for the builds, the device's next draw rebinds its own.
     glUseProgram(0);
 }

@@ -9,10 +9,14 @@
 
 namespace {
 
+// Samplers are highp too: their ES default is lowp, and the driver may then
+// round every texel through 16-bit floats (software rasterisers convert to
+// half and back on each fetch), slower and further from the 8-bit result
+// of the fixed pipeline.
 const char* header(GlProfile profile)
 {
     if (profile == GlProfile::es)
-        return "#version 300 es\nprecision highp float;\nprecision highp int;\n";
+        return "#version 300 es\nprecision highp float;\nprecision highp int;\nprecision highp sampler2D;\n";
     return "#version 330 core\n";
 }
 
