@@ -12,8 +12,9 @@
 bool glTextureFormat(D3DFORMAT format, GlProfile profile, bool bgraTextures, bool renderTarget, GlTextureFormat* out)
 {
     // OpenGL ES without the BGRA8888 extension takes no B, G, R, A bytes:
-    // they go up as R, G, B, A and the texture swaps red and blue when sampled. A render target is drawn by
-    // GL itself, so its channels are in place.
+    // they go up as R, G, B, A and the texture swaps red and blue when
+    // sampled. A render target is drawn by GL itself, so its channels are
+    // in place.
     bool bgra = profile == GlProfile::compatibility;
     switch (format) {
     case D3DFMT_A8R8G8B8: // B, G, R, A bytes in memory
