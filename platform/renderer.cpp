@@ -64,4 +64,12 @@ void selectRenderer(Renderer renderer)
             d3dSetImplementation(entry.create);
 }
 
+void selectDefaultRenderer()
+{
+    selectRenderer(Renderer::es);
+#ifndef __EMSCRIPTEN__
+    d3dSetImplementation(glesOrGlDirect3DCreate8);
+#endif
+}
+
 Renderer selectedRenderer() { return chosenRenderer; }

@@ -16,4 +16,7 @@ const char* rendererName(Renderer renderer);
 
 // Sets the factory the 3D API library stand-in hands out (d3dSetImplementation).
 void selectRenderer(Renderer renderer);
+// The show's choice when none is given: es, or gl where the driver has no
+// OpenGL ES 3.0 context to give (selectedRenderer still says es then).
+void selectDefaultRenderer();
 Renderer selectedRenderer();

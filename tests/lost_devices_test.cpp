@@ -3,7 +3,9 @@
 // ends the show with the sound system's message before its first frame; no
 // window (a video driver that does not exist) ends it with the window's
 // message before anything is loaded. Both end through the one exit path:
-// status 1, the message on standard error, no crash.
+// status 1, the message on standard error, no crash. A driver without the
+// shader device's context makes the default fall back to the fixed-function
+// device.
 // Depends on: the show (gfxcore) and its data set in GFXCORE_SHOW_DIR,
 // tests/show_process.h.
 #include "tests/show_process.h"
@@ -12,6 +14,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -35,10 +39,12 @@ protected:
         fs::remove_all(folder, ignored);
     }
 
-    ShowRunResult run(std::vector<std::pair<std::string, std::string>> changes)
+    ShowRunResult run(std::vector<std::pair<std::string, std::string>> changes,
+                      std::vector<std::string> arguments = {})
     {
         ShowRunOptions options;
         options.program = (showDir / "gfxcore").string();
+        options.arguments = std::move(arguments);
         options.folder = folder.string();
         options.environment = showHeadlessEnvironment(folder);
         for (const auto& change : changes)
@@ -83,6 +89,28 @@ TEST_F(LostDevicesTest, NoWindowEndsBeforeAnythingIsLoaded)
     EXPECT_EQ(showErrorMessage(result.errorText), "Can not create window.") << result.errorText;
     // The loading log is opened only by the load sequence, after the window.
     EXPECT_FALSE(fs::exists(folder / "pimplog"));
+}
+
+// A driver that offers no OpenGL ES 3.0 context (Mesa told to offer 2.0
+// at most): the show's default falls back to the fixed-function device and
+// plays; the shader device asked for by name ends with the device message.
+TEST_F(LostDevicesTest, WithoutOpenGlEs3TheDefaultDrawsWithTheFixedFunctionDevice)
+{
+    const std::pair<std::string, std::string> noEs3 = {"MESA_GLES_VERSION_OVERRIDE", "2.0"};
+    const ShowRunResult fallback = run({noEs3}, {"--start", "164.5"});
+    ASSERT_TRUE(fallback.exited) << "signal " << fallback.signal << "\n" << fallback.errorText;
+    EXPECT_EQ(fallback.status, 0) << fallback.errorText;
+    EXPECT_NE(fallback.errorText.find("OpenGL device: drawing with the fixed-function device instead"),
+              std::string::npos)
+        << fallback.errorText;
+    EXPECT_TRUE(fs::exists(folder / "spaceTimes.log"));
+
+    const ShowRunResult chosen = run({noEs3}, {"--start", "164.5", "--renderer", "es"});
+    ASSERT_TRUE(chosen.exited) << "signal " << chosen.signal << "\n" << chosen.errorText;
+    EXPECT_EQ(chosen.status, 1);
+    EXPECT_TRUE(showErrorMessage(chosen.errorText).starts_with("Can not create a Direct3D HAL device"))
+        << chosen.errorText;
+    EXPECT_EQ(chosen.errorText.find("fixed-function device instead"), std::string::npos);
 }
 
 } // namespace

@@ -253,12 +253,14 @@ TEST(ShowOptions, OverrideTheBuildDefaults)
     EXPECT_EQ(options.display.fullscreen, getDisplaySettings().fullscreen);
     EXPECT_EQ(options.display.startOffset, getDisplaySettings().startOffset);
     EXPECT_EQ(options.display.width, 640);
-    EXPECT_EQ(options.renderer, Renderer::gl);
+    EXPECT_EQ(options.renderer, Renderer::es);
+    EXPECT_FALSE(options.rendererGiven);
 
     ASSERT_EQ(parse({"--window", "--start", "57.112", "--renderer", "es"}, &options), ShowCommand::run);
     EXPECT_FALSE(options.display.fullscreen);
     EXPECT_FLOAT_EQ(options.display.startOffset, 57.112f);
     EXPECT_EQ(options.renderer, Renderer::es);
+    EXPECT_TRUE(options.rendererGiven);
     // The last of two display modes counts; values may follow '='.
     ASSERT_EQ(parse({"--window", "--fullscreen", "--start=164.999", "--renderer=core"}, &options), ShowCommand::run);
     EXPECT_TRUE(options.display.fullscreen);

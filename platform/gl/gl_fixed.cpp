@@ -282,3 +282,10 @@ IDirect3D8* glDirect3DCreate8(UINT sdkVersion)
         return nullptr;
     return glCreateFactory(GlProfile::compatibility, &glFixedPipeline);
 }
+
+IDirect3D8* glesOrGlDirect3DCreate8(UINT sdkVersion)
+{
+    if (sdkVersion != D3D_SDK_VERSION)
+        return nullptr;
+    return glCreateFactory(GlProfile::es, &glesPipeline, GlProfile::compatibility, &glFixedPipeline);
+}

@@ -525,8 +525,11 @@ bool glTextureMatrix(const GlDevice& device, int stage, bool generated, float ou
 GlSamplerParams glSamplerFor(const DWORD* stageStates);
 GLenum glCompareFunction(DWORD value);
 // Factory of the 3D API on OpenGL: the profile the device's context has and
-// the pipeline it draws with.
-IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline);
+// the pipeline it draws with; a fallback pipeline, when given, is tried on
+// its profile where the first can not start.
+IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline,
+                            GlProfile fallbackProfile = GlProfile::compatibility,
+                            const GlPipeline* fallbackPipeline = nullptr);
 extern const GlPipeline glFixedPipeline; // platform/gl
 extern const GlPipeline glesPipeline;    // platform/gles
 // Whether count vertices of stride bytes all hold the same colour at

@@ -88,6 +88,10 @@ public:
     ULONG refs = 1;
     GlProfile profile = GlProfile::compatibility;
     const GlPipeline* pipeline = nullptr;
+    // Tried when the device above can not start (no such context on this
+    // driver); none when null.
+    GlProfile fallbackProfile = GlProfile::compatibility;
+    const GlPipeline* fallbackPipeline = nullptr;
 
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override
@@ -176,13 +180,13 @@ public:
                 return D3DERR_INVALIDCALL;
         }
         HWND target = p.hDeviceWindow != nullptr ? p.hDeviceWindow : window;
-        GlDevice* created = new GlDevice();
-        created->profile = profile;
-        created->pipeline = pipeline;
-        if (!created->start(target, p)) {
-            created->Release();
-            return D3DERR_NOTAVAILABLE;
+        GlDevice* created = startDevice(profile, pipeline, target, p);
+        if (created == nullptr && fallbackPipeline != nullptr) {
+            std::fprintf(stderr, "OpenGL device: drawing with the fixed-function device instead\n");
+            created = startDevice(fallbackProfile, fallbackPipeline, target, p);
         }
+        if (created == nullptr)
+            return D3DERR_NOTAVAILABLE;
         *device = created;
         return S_OK;
     }
@@ -202,6 +206,18 @@ public:
 
 private:
     ~GlDirect3D() override = default;
+
+    static GlDevice* startDevice(GlProfile profile, const GlPipeline* pipeline, HWND target,
+                                 const D3DPRESENT_PARAMETERS& p)
+    {
+        GlDevice* created = new GlDevice();
+        created->profile = profile;
+        created->pipeline = pipeline;
+        if (created->start(target, p))
+            return created;
+        created->Release();
+        return nullptr;
+    }
 };
 
 bool hasExtension(const char* name)
@@ -222,11 +238,14 @@ const D3DMATRIX IDENTITY_MATRIX = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0
 
 // ---------------------------------------------------------------- hooks
 
-IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline)
+IDirect3D8* glCreateFactory(GlProfile profile, const GlPipeline* pipeline, GlProfile fallbackProfile,
+                            const GlPipeline* fallbackPipeline)
 {
     GlDirect3D* factory = new GlDirect3D();
     factory->profile = profile;
     factory->pipeline = pipeline;
+    factory->fallbackProfile = fallbackProfile;
+    factory->fallbackPipeline = fallbackPipeline;
     return factory;
 }
 

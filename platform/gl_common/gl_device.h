@@ -46,6 +46,9 @@
 IDirect3D8* glDirect3DCreate8(UINT sdkVersion);
 IDirect3D8* glesDirect3DCreate8(UINT sdkVersion);
 IDirect3D8* glCoreDirect3DCreate8(UINT sdkVersion);
+// The shader device on OpenGL ES 3.0, or the fixed-function device where
+// the driver offers no such context (a line on stderr says so).
+IDirect3D8* glesOrGlDirect3DCreate8(UINT sdkVersion);
 
 using GlPresentHook = void (*)(const std::uint8_t* rgb, int width, int height, void* user);
 

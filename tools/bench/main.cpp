@@ -20,8 +20,9 @@
 // frames instead of 30, --no-calibration leaves the calibration quad out
 // (for profilers: callgrind with LP_NUM_THREADS=0 counts the rasteriser's
 // instructions per frame).
-// --rounds N runs each scene's children N times, the renderers taking turns
-// going first, and reports the median of each figure over the rounds.
+// --rounds N measures every scene N times, round after round, the renderers
+// taking turns going first, and reports the median of each figure over the
+// rounds (the ratio to gl: the median of the rounds' ratios).
 // Children print "key value" lines; the parent prints one table, or JSON with --json.
 #include "tools/bench/bench.h"
 
@@ -60,7 +61,7 @@ constexpr int LOAD_RUNS = 5;
 int onlyScene = 0; // 0: every scene
 Renderer childRenderer = Renderer::gl;
 bool calibrate = true;              // off with --no-calibration (profilers count the stretch only)
-int rounds = 1;                     // --rounds N: each scene's children N times, figures the median
+int rounds = 1;                     // --rounds N: every scene N times, figures the median
 const char* const SCENE_NAMES[TIMELINE_SCENE_COUNT] = {"1 metaballs",    "2 model echoes", "3 wave whirl",
                                                          "4 city clips",   "5 cube field",   "6 knot sprites",
                                                          "7 video panel",  "8 branch sculpture"};
@@ -422,9 +423,13 @@ std::string sceneKey(Renderer renderer, const char* name, int scene)
 
 double ratioGoal(int scene) { return scene == 2 || scene == 6 ? GOAL_RATIO_FILL : GOAL_RATIO; }
 
-// A renderer's median against gl's (0 when either is missing).
+// A renderer's median against gl's (0 when either is missing); over rounds,
+// the median of the rounds' ratios.
 double medianRatio(const BenchFigures& figures, Renderer renderer, int scene)
 {
+    const std::string overRounds = sceneKey(renderer, "ratio_to_gl", scene);
+    if (figures.count(overRounds) != 0)
+        return figure(figures, overRounds);
     const double base = figure(figures, sceneKey(Renderer::gl, "fps_median", scene));
     return base > 0.0 ? figure(figures, sceneKey(renderer, "fps_median", scene)) / base : 0.0;
 }
@@ -696,19 +701,23 @@ int main(int argc, char** argv)
     std::stable_partition(renderers.begin(), renderers.end(), [](Renderer r) { return r == Renderer::gl; });
     BenchFigures figures;
     bool ok = true;
-    // Scene by scene, each renderer in a child of its own, one after the
-    // other: a load that comes and goes on the machine then weighs on both
-    // renderers' figures of a scene alike. With --rounds the renderers take
-    // turns going first, and each figure is the median over the rounds, so a
-    // machine that drifts while one renderer runs moves the ratio less.
-    for (int scene = 1; scene <= TIMELINE_SCENE_COUNT; ++scene) {
-        if (onlyScene != 0 && scene != onlyScene)
-            continue;
-        std::map<std::string, std::vector<double>> samples;
-        for (int round = 0; round < rounds; ++round) {
+    // Each round measures every scene, each renderer in a child of its own,
+    // the renderers of a scene one right after the other: a load that comes
+    // and goes on the machine then weighs on both renderers' figures of a
+    // scene alike, and the ratio to gl is taken within the round. With
+    // --rounds the renderers take turns going first and the rounds follow
+    // one another over the whole run, so that a slow spell of the machine
+    // lands in one round of a scene rather than in all of them; each figure
+    // (the ratio too) is the median over the rounds.
+    std::map<std::string, std::vector<double>> samples;
+    for (int round = 0; round < rounds; ++round) {
+        for (int scene = 1; scene <= TIMELINE_SCENE_COUNT; ++scene) {
+            if (onlyScene != 0 && scene != onlyScene)
+                continue;
             std::vector<Renderer> order = renderers;
             if (round % 2 == 1)
                 std::reverse(order.begin(), order.end());
+            BenchFigures pair;
             for (Renderer renderer : order) {
                 BenchFigures child;
                 ok = runChild("--child-scenes", renderer, prefixOf(renderer), child, nullptr, scene) && ok;
@@ -716,13 +725,20 @@ int main(int argc, char** argv)
                 if (child.count(quad) != 0)
                     child[quad + "_" + std::to_string(scene)] = child[quad];
                 child.erase(quad);
-                for (const auto& [key, value] : child)
+                for (const auto& [key, value] : child) {
                     samples[key].push_back(value);
+                    pair[key] = value;
+                }
+            }
+            for (Renderer renderer : renderers) {
+                const double ratio = medianRatio(pair, renderer, scene);
+                if (renderer != Renderer::gl && ratio > 0.0)
+                    samples[sceneKey(renderer, "ratio_to_gl", scene)].push_back(ratio);
             }
         }
-        for (auto& [key, values] : samples)
-            figures[key] = benchPercentile(values, 0.5);
     }
+    for (auto& [key, values] : samples)
+        figures[key] = benchPercentile(values, 0.5);
     ok = runChild("--child-recording", Renderer::gl, "", figures, nullptr) && ok;
     // One scene's figures (--scene) are what a change to that scene needs:
     // no load runs, whole show or extras then.

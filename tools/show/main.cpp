@@ -32,6 +32,9 @@ int main(int argc, char** argv)
     case ShowCommand::run:
         break;
     }
-    selectRenderer(options.renderer);
+    if (options.rendererGiven)
+        selectRenderer(options.renderer);
+    else
+        selectDefaultRenderer();
     return runShow(options.display);
 }

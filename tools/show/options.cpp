@@ -61,8 +61,10 @@ bool applyOption(OptionId id, const char* value, ShowOptions* options, ShowComma
                       SHOW_END_MS / 1000, value);
         return false;
     case OptionId::renderer:
-        if (rendererFromName(value, &options->renderer))
+        if (rendererFromName(value, &options->renderer)) {
+            options->rendererGiven = true;
             return true;
+        }
         std::snprintf(error, sizeof(error), "--renderer takes %s, not \"%.64s\"", kRendererNames, value);
         return false;
     case OptionId::help:
@@ -82,7 +84,8 @@ ShowCommand parseShowOptions(int argc, const char* const* argv, ShowOptions* opt
                              char (&error)[SHOW_OPTION_ERROR_SIZE])
 {
     options->display = getDisplaySettings();
-    options->renderer = Renderer::gl;
+    options->renderer = Renderer::es;
+    options->rendererGiven = false;
     error[0] = 0;
     ShowCommand command = ShowCommand::run;
     for (int i = 1; i < argc; i++) {
@@ -128,7 +131,8 @@ const char* showUsage()
                   "  --window          play in a 640x480 window%s\n"
                   "  --fullscreen      play full screen, the picture scaled to fit%s\n"
                   "  --start SECONDS   begin the show this far in (0 to below 165), music included\n"
-                  "  --renderer NAME   draw with the gl (default), es or core device\n"
+                  "  --renderer NAME   draw with the gl, es (default; gl where OpenGL ES 3.0 is\n"
+                  "                    missing) or core device\n"
                   "  --help            print this text and exit\n"
                   "  --version         print the version and exit\n"
                   "Escape or closing the window ends the show; the space bar writes the show time\n"

@@ -17,6 +17,7 @@ enum class ShowCommand { run, help, version, badOption, badValue };
 struct ShowOptions {
     DisplaySettings display; // the build's defaults, overridden by the options
     Renderer renderer;
+    bool rendererGiven; // false: the default (selectDefaultRenderer)
 };
 
 constexpr std::size_t SHOW_OPTION_ERROR_SIZE = 256;
