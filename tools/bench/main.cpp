@@ -730,14 +730,15 @@ int main(int argc, char** argv)
                 if (child.count(quad) != 0)
                     child[quad + "_" + std::to_string(scene)] = child[quad];
                 child.erase(quad);
-                for (const auto& [key, value] : child) {
-                    samples[key].push_back(value);
-                    pair[key] = value;
-                }
+                pair.insert(child.begin(), child.end());
             }
+            for (const auto& [key, value] : pair)
+                samples[key].push_back(value);
             for (Renderer renderer : renderers) {
+                if (renderer == Renderer::gl)
+                    continue;
                 const double ratio = medianRatio(pair, renderer, scene);
-                if (renderer != Renderer::gl && ratio > 0.0)
+                if (ratio > 0.0)
                     samples[sceneKey(renderer, "ratio_to_gl", scene)].push_back(ratio);
             }
         }
